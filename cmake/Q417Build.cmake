@@ -1,0 +1,67 @@
+# Shared build settings: warnings, Win32 defines, static runtime, GoogleTest.
+
+function(q417_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${Q417_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${Q417_WERROR}>:-Werror>)
+  endif()
+endfunction()
+
+# Settings for every target of the Win32 shell.
+function(q417_win32_target target)
+  q417_warnings(${target})
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                               _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  if(MINGW)
+    # Only system DLLs and our own at run time.
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  endif()
+endfunction()
+
+# An import library made from a .def file, for a DLL that a program links at load time
+# whichever implementation of it sits beside the program.
+function(q417_import_library name def)
+  set(out ${CMAKE_BINARY_DIR}/importlibs/${CMAKE_IMPORT_LIBRARY_PREFIX}${name}${CMAKE_IMPORT_LIBRARY_SUFFIX})
+  if(MSVC)
+    set(cmd ${CMAKE_AR} /nologo /def:${def} /out:${out} /machine:x64)
+  else()
+    if(NOT CMAKE_DLLTOOL)
+      find_program(CMAKE_DLLTOOL NAMES ${Q417_MINGW_PREFIX}dlltool dlltool REQUIRED)
+    endif()
+    set(cmd ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${name}.dll --output-lib ${out})
+  endif()
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/importlibs
+    COMMAND ${cmd}
+    DEPENDS ${def} VERBATIM)
+  add_custom_target(${name}_importlib DEPENDS ${out})
+  add_library(${name}::import UNKNOWN IMPORTED GLOBAL)
+  set_target_properties(${name}::import PROPERTIES IMPORTED_LOCATION ${out})
+  add_dependencies(${name}::import ${name}_importlib)
+endfunction()
+
+macro(q417_add_googletest)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    if(EXISTS /usr/src/googletest/CMakeLists.txt)
+      add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    else()
+      find_package(GTest REQUIRED)
+      add_library(gtest ALIAS GTest::gtest)
+      add_library(gtest_main ALIAS GTest::gtest_main)
+    endif()
+  endif()
+endmacro()
+
+# The project version for a target's version resource (Q417Version.h, generated).
+function(q417_version_resource target)
+  set(header ${CMAKE_BINARY_DIR}/generated/Q417Version.h)
+  file(CONFIGURE OUTPUT ${header} CONTENT [[
+#define Q417_VERSION_COMMA @PROJECT_VERSION_MAJOR@,@PROJECT_VERSION_MINOR@,@PROJECT_VERSION_PATCH@,0
+#define Q417_VERSION_TEXT "@PROJECT_VERSION@"
+]] @ONLY)
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+endfunction()
