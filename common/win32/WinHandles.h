@@ -1,0 +1,70 @@
+// One RAII owner for each kind of Win32 handle, so that no path closes a handle by hand.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace win32 {
+
+template <typename T, typename Traits>
+class TOwner {
+public:
+  TOwner() noexcept = default;
+  explicit TOwner(T value) noexcept : fValue(value) {}
+  TOwner(const TOwner&) = delete;
+  TOwner& operator=(const TOwner&) = delete;
+  TOwner(TOwner&& other) noexcept : fValue(other.Release()) {}
+  TOwner& operator=(TOwner&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~TOwner() { Reset(); }
+
+  T Get() const noexcept { return fValue; }
+  explicit operator bool() const noexcept { return Traits::Valid(fValue); }
+  T Release() noexcept { return std::exchange(fValue, Traits::Invalid()); }
+  void Reset(T value = Traits::Invalid()) noexcept {
+    T old = std::exchange(fValue, value);
+    if (Traits::Valid(old)) Traits::Close(old);
+  }
+
+private:
+  T fValue = Traits::Invalid();
+};
+
+struct HandleTraits {
+  static HANDLE Invalid() noexcept { return nullptr; }
+  static bool Valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+struct RegKeyTraits {
+  static HKEY Invalid() noexcept { return nullptr; }
+  static bool Valid(HKEY h) noexcept { return h != nullptr; }
+  static void Close(HKEY h) noexcept { ::RegCloseKey(h); }
+};
+struct ModuleTraits {
+  static HMODULE Invalid() noexcept { return nullptr; }
+  static bool Valid(HMODULE h) noexcept { return h != nullptr; }
+  static void Close(HMODULE h) noexcept { ::FreeLibrary(h); }
+};
+template <typename G>
+struct GdiTraits {
+  static G Invalid() noexcept { return nullptr; }
+  static bool Valid(G h) noexcept { return h != nullptr; }
+  static void Close(G h) noexcept { ::DeleteObject(h); }
+};
+struct WindowTraits {
+  static HWND Invalid() noexcept { return nullptr; }
+  static bool Valid(HWND h) noexcept { return h != nullptr; }
+  static void Close(HWND h) noexcept { ::DestroyWindow(h); }
+};
+
+using THandle = TOwner<HANDLE, HandleTraits>;         // kernel objects: events, mutexes, files, threads
+using TRegKey = TOwner<HKEY, RegKeyTraits>;
+using TModule = TOwner<HMODULE, ModuleTraits>;
+using TFont = TOwner<HFONT, GdiTraits<HFONT>>;
+using TBitmap = TOwner<HBITMAP, GdiTraits<HBITMAP>>;
+using TWindow = TOwner<HWND, WindowTraits>;
+
+} // namespace win32

@@ -1,0 +1,29 @@
+#include "WinTimer.h"
+
+namespace win32 {
+
+void TWinTimer::Start() noexcept {
+  if (fRunning || fOwner == nullptr) return;
+  if (::SetTimer(fOwner, fId, fPeriodMs, nullptr) == 0) return;
+  fRunning = true;
+  if (fFirstTick == FirstTickAtOnce) fKickPending = ::PostMessageW(fOwner, WM_TIMER_KICK, fId, 0) != FALSE;
+}
+
+void TWinTimer::Stop() noexcept {
+  if (!fRunning) return;
+  ::KillTimer(fOwner, fId);
+  fRunning = false;
+  fKickPending = false;
+}
+
+bool TWinTimer::IsTick(UINT msg, WPARAM wParam) noexcept {
+  if (wParam != fId) return false;
+  if (msg == WM_TIMER_KICK) {
+    if (!fRunning || !fKickPending) return false; // from a start that has since been stopped
+    fKickPending = false;
+    return true;
+  }
+  return msg == WM_TIMER && fRunning;
+}
+
+} // namespace win32

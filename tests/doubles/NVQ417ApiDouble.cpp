@@ -1,0 +1,412 @@
+// A scriptable stand-in of the device API library for tests: the results, callbacks and packets
+// of every call follow a script, and every call is logged. See README.md beside this file.
+#define NVQ417API_DECL
+#include "NVQ417Hdr.h"
+#include "Q417Packet.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using q417::TBytes;
+
+namespace {
+
+enum class TWhen { Now, Thread, After, Never };
+
+struct TPacketSpec {
+  enum Kind { Bytes, Empty, Null, State, Table } kind = Empty;
+  TBytes bytes;
+  int32_t nullLength = 0;
+};
+
+struct TRule {
+  int32_t result = 997;
+  TWhen when = TWhen::Thread;
+  unsigned delayMs = 0;
+  int32_t code = 0;                // init: the init-done result
+  std::vector<TPacketSpec> packets; // update: one callback each
+};
+
+struct TScript {
+  int32_t ref = 1;
+  TRule init;
+  std::vector<TRule> update, poll, table;
+  int32_t closeResult = 0;
+  TBytes state = q417::EmptyPacket();
+};
+
+bool ParseHex(const std::string& s, TBytes& out) {
+  if (s.size() % 2 != 0) return false;
+  out.clear();
+  for (size_t i = 0; i < s.size(); i += 2) {
+    unsigned v = 0;
+    if (std::sscanf(s.c_str() + i, "%2x", &v) != 1 || !isxdigit(uint8_t(s[i])) || !isxdigit(uint8_t(s[i + 1])))
+      return false;
+    out.push_back(uint8_t(v));
+  }
+  return true;
+}
+
+std::string Hex(const uint8_t* p, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    s += digits[p[i] >> 4];
+    s += digits[p[i] & 15];
+  }
+  return s;
+}
+
+bool ParseWhen(const std::string& token, TRule& rule) {
+  if (token == "now") rule.when = TWhen::Now;
+  else if (token == "thread") rule.when = TWhen::Thread;
+  else if (token == "never") rule.when = TWhen::Never;
+  else if (token.rfind("after:", 0) == 0) {
+    rule.when = TWhen::After;
+    rule.delayMs = unsigned(std::stoul(token.substr(6)));
+  } else
+    return false;
+  return true;
+}
+
+bool ParsePacket(const std::string& token, TPacketSpec& spec) {
+  if (token == "empty") spec.kind = TPacketSpec::Empty;
+  else if (token == "state") spec.kind = TPacketSpec::State;
+  else if (token == "table") spec.kind = TPacketSpec::Table;
+  else if (token.rfind("null:", 0) == 0) {
+    spec.kind = TPacketSpec::Null;
+    spec.nullLength = int32_t(std::stol(token.substr(5)));
+  } else {
+    spec.kind = TPacketSpec::Bytes;
+    return ParseHex(token, spec.bytes);
+  }
+  return true;
+}
+
+// Returns 0 or the number of the first line that does not parse.
+int ParseScript(const std::string& text, TScript& script) {
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::vector<std::string> w;
+    for (std::string t; words >> t;) w.push_back(t);
+    if (w.empty()) continue;
+    try {
+      const std::string& d = w[0];
+      if (d == "ref" && w.size() == 2) script.ref = int32_t(std::stol(w[1]));
+      else if (d == "close" && w.size() == 2) script.closeResult = int32_t(std::stol(w[1]));
+      else if (d == "state" && w.size() == 2) {
+        if (!ParseHex(w[1], script.state)) return number;
+      } else if (d == "init" && (w.size() == 2 || w.size() == 4)) {
+        TRule rule;
+        rule.result = int32_t(std::stol(w[1]));
+        rule.when = rule.result == 997 ? TWhen::Thread : TWhen::Never;
+        if (w.size() == 4) {
+          if (!ParseWhen(w[2], rule)) return number;
+          rule.code = int32_t(std::stol(w[3]));
+        }
+        script.init = rule;
+      } else if ((d == "update" || d == "poll" || d == "table") && w.size() >= 2) {
+        TRule rule;
+        rule.result = int32_t(std::stol(w[1]));
+        if (w.size() == 2) {
+          rule.when = rule.result == 997 ? TWhen::Thread : TWhen::Never;
+          rule.packets.push_back({TPacketSpec::State, {}, 0});
+        } else {
+          if (!ParseWhen(w[2], rule)) return number;
+          for (size_t i = 3; i < w.size(); ++i) {
+            TPacketSpec spec;
+            if (!ParsePacket(w[i], spec)) return number;
+            rule.packets.push_back(spec);
+          }
+        }
+        (d == "update" ? script.update : d == "poll" ? script.poll : script.table).push_back(rule);
+      } else
+        return number;
+    } catch (...) {
+      return number;
+    }
+  }
+  return 0;
+}
+
+// Applies a next-state table to the simulated selectors.
+void ApplyTable(TBytes& state, const TBytes& table) {
+  const int32_t n = q417::PacketRecordCount(table);
+  const int32_t known = q417::PacketRecordCount(state);
+  for (int32_t i = 0; i < n; ++i) {
+    const TQ417DeviceState wanted = q417::PacketRecord(table, i);
+    for (int32_t k = 0; k < known; ++k) {
+      TQ417DeviceState s = q417::PacketRecord(state, k);
+      if (s.Q417_DeviceID != wanted.Q417_DeviceID) continue;
+      s.Q417_State = wanted.Q417_State;
+      if (s.Q417_State.Q417_Mode == 0) s.Q417_State.Q417_Select = 0;
+      q417::WritePacketRecord(state, k, s);
+    }
+  }
+}
+
+// One thread that runs scheduled deliveries in due order.
+class TScheduler {
+public:
+  void At(std::chrono::steady_clock::time_point due, std::function<void()> job) {
+    std::lock_guard lock(fLock);
+    if (!fStarted) {
+      fStarted = true;
+      std::thread([this] { Run(); }).detach(); // lives as long as the process
+    }
+    fJobs.emplace(std::make_pair(due, fSeq++), std::move(job));
+    fWake.notify_one();
+  }
+
+private:
+  void Run() {
+    std::unique_lock lock(fLock);
+    for (;;) {
+      if (fJobs.empty()) {
+        fWake.wait(lock);
+        continue;
+      }
+      auto first = fJobs.begin();
+      if (first->first.first > std::chrono::steady_clock::now()) {
+        fWake.wait_until(lock, first->first.first);
+        continue;
+      }
+      auto job = std::move(first->second);
+      fJobs.erase(first);
+      lock.unlock();
+      try {
+        job();
+      } catch (...) {
+      }
+      lock.lock();
+    }
+  }
+
+  std::mutex fLock;
+  std::condition_variable fWake;
+  bool fStarted = false;
+  uint64_t fSeq = 0;
+  std::map<std::pair<std::chrono::steady_clock::time_point, uint64_t>, std::function<void()>> fJobs;
+};
+
+class TDouble {
+public:
+  void SetScript(TScript script) {
+    std::lock_guard lock(fLock);
+    fScript = std::move(script);
+    fScriptLoaded = true;
+    fLog.clear();
+    fPolls = fTables = fUpdates = 0;
+  }
+
+  std::string LogText() {
+    std::lock_guard lock(fLock);
+    return fLog;
+  }
+
+  void Log(const std::string& line) {
+    std::lock_guard lock(fLock);
+    LogLocked(line);
+  }
+
+  int32_t Initialise(int32_t* ref, TNVQ417InitDone initDone, void* user) {
+    TRule rule;
+    {
+      std::lock_guard lock(fLock);
+      LoadScriptFromEnvironment();
+      if (ref) *ref = fScript.ref;
+      rule = fScript.init;
+      LogLocked(Format("init ref=%d callback=%s user=%p", fScript.ref, initDone ? "set" : "null", user));
+    }
+    if (initDone) Schedule(rule, [this, initDone, user, code = rule.code] {
+      Log(Format("initdone code=%d", code));
+      initDone(code, user);
+    });
+    return rule.result;
+  }
+
+  int32_t Update(int32_t ref, const uint8_t* table, void** slot, TNVQ417UpdateDone done, void* user) {
+    TRule rule;
+    std::vector<TBytes> packets;
+    std::vector<std::pair<const uint8_t*, int32_t>> nulls;
+    {
+      std::lock_guard lock(fLock);
+      TBytes received;
+      if (table) {
+        int32_t n = q417::PacketDeclaredCount({table, 4});
+        n = std::clamp(n, 0, 100000);
+        received.assign(table, table + 4 + 17 * size_t(n));
+      }
+      LogLocked(Format("update ref=%d table=%s slot=%s", ref, table ? Hex(received.data(), received.size()).c_str() : "null",
+                       slot && *slot ? "set" : "null"));
+      auto& kind = table ? fScript.table : fScript.poll;
+      size_t& counter = table ? fTables : fPolls;
+      if (!kind.empty()) rule = kind[std::min(counter, kind.size() - 1)];
+      else if (!fScript.update.empty()) rule = fScript.update[std::min(fUpdates, fScript.update.size() - 1)];
+      else rule.packets.push_back({TPacketSpec::State, {}, 0});
+      ++counter;
+      ++fUpdates;
+      if (table && rule.result == 997) ApplyTable(fScript.state, received);
+      for (const TPacketSpec& spec : rule.packets) {
+        switch (spec.kind) {
+        case TPacketSpec::Bytes: packets.push_back(spec.bytes); break;
+        case TPacketSpec::Empty: packets.emplace_back(); break;
+        case TPacketSpec::Null: packets.emplace_back(); break;
+        case TPacketSpec::State: packets.push_back(fScript.state); break;
+        case TPacketSpec::Table: packets.push_back(table ? received : fScript.state); break;
+        }
+        nulls.emplace_back(nullptr, spec.kind == TPacketSpec::Null ? spec.nullLength : -1);
+      }
+    }
+    if (rule.result == 997 && done) {
+      Schedule(rule, [this, done, user, packets = std::move(packets), nulls = std::move(nulls)] {
+        for (size_t i = 0; i < packets.size(); ++i) {
+          const bool isNull = nulls[i].second >= 0;
+          const int32_t length = isNull ? nulls[i].second : int32_t(packets[i].size());
+          Log(Format("deliver length=%d%s", length, isNull ? " data=null" : ""));
+          done(0, isNull ? nullptr : packets[i].data(), length, user);
+        }
+      });
+    }
+    return rule.result;
+  }
+
+  int32_t Close(int32_t* ref, void* a3, void* a4) {
+    std::lock_guard lock(fLock);
+    LogLocked(Format("close ref=%d arg3=%s arg4=%s", ref ? *ref : 0, a3 ? "set" : "null", a4 ? "set" : "null"));
+    return fScript.closeResult;
+  }
+
+private:
+  template <typename... A>
+  static std::string Format(const char* format, A... args) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, format, args...);
+    return buffer;
+  }
+
+  void LogLocked(const std::string& line) {
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - fLoaded).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%.1f ", ms);
+    std::string full = stamp + line + "\n";
+    fLog += full;
+    if (const char* path = std::getenv("NVQ417_DOUBLE_LOG")) {
+      if (FILE* f = std::fopen(path, "ab")) {
+        std::fwrite(full.data(), 1, full.size(), f);
+        std::fclose(f);
+      }
+    }
+  }
+
+  void LoadScriptFromEnvironment() {
+    if (fScriptLoaded) return;
+    fScriptLoaded = true;
+    const char* path = std::getenv("NVQ417_DOUBLE_SCRIPT");
+    if (!path) return;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    TScript script;
+    if (const int bad = ParseScript(text.str(), script)) LogLocked(Format("script error line=%d", bad));
+    else fScript = std::move(script);
+  }
+
+  void Schedule(const TRule& rule, std::function<void()> job) {
+    switch (rule.when) {
+    case TWhen::Now: job(); break;
+    case TWhen::Thread: fScheduler.At(std::chrono::steady_clock::now(), std::move(job)); break;
+    case TWhen::After:
+      fScheduler.At(std::chrono::steady_clock::now() + std::chrono::milliseconds(rule.delayMs), std::move(job));
+      break;
+    case TWhen::Never: break;
+    }
+  }
+
+  std::mutex fLock;
+  TScript fScript;
+  bool fScriptLoaded = false;
+  std::string fLog;
+  size_t fPolls = 0, fTables = 0, fUpdates = 0;
+  std::chrono::steady_clock::time_point fLoaded = std::chrono::steady_clock::now();
+  TScheduler fScheduler;
+};
+
+// Never destroyed: its thread may still deliver while the process ends.
+TDouble& Double() {
+  static TDouble* instance = new TDouble();
+  return *instance;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t WINAPI NVQ417_Initialise(int32_t* Ref, int32_t*, TNVQ417InitDone InitDone, void* UserData) {
+  try {
+    return Double().Initialise(Ref, InitDone, UserData);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int32_t WINAPI _NVQ417_Update(int32_t Ref, int32_t*, const uint8_t* NextState, void** Slot,
+                              TNVQ417UpdateDone UpdateDone, void* UserData) {
+  try {
+    return Double().Update(Ref, NextState, Slot, UpdateDone, UserData);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int32_t WINAPI NVQ417_Close(int32_t* Ref, int32_t*, void* Reserved1, void* Reserved2) {
+  try {
+    return Double().Close(Ref, Reserved1, Reserved2);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int32_t WINAPI NVQ417Double_SetScript(const char* text) {
+  try {
+    TScript script;
+    if (const int bad = ParseScript(text ? text : "", script)) return bad;
+    Double().SetScript(std::move(script));
+    return 0;
+  } catch (...) {
+    return -1;
+  }
+}
+
+int32_t WINAPI NVQ417Double_GetLog(char* buffer, int32_t size) {
+  try {
+    const std::string log = Double().LogText();
+    if (buffer && size > 0) {
+      const size_t n = std::min(log.size(), size_t(size - 1));
+      std::memcpy(buffer, log.data(), n);
+      buffer[n] = '\0';
+    }
+    return int32_t(log.size());
+  } catch (...) {
+    return -1;
+  }
+}
+
+} // extern "C"

@@ -1,0 +1,154 @@
+#include "TestSupport.h"
+
+#include "WideText.h"
+
+#include <commctrl.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (::GetTickCount64() >= deadline) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, stepMs, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) continue; // a hosted main window posts it when destroyed
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+}
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring s(path, n);
+  return s.substr(0, s.find_last_of(L"\\/") + 1);
+}
+
+TTempFile::TTempFile(const wchar_t* prefix) {
+  wchar_t folder[MAX_PATH], name[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  ::GetTempFileNameW(folder, prefix, 0, name); // creates it empty
+  fPath = name;
+}
+
+TTempFile::~TTempFile() { ::DeleteFileW(fPath.c_str()); }
+
+std::string TTempFile::Read() const {
+  std::ifstream in(fPath.c_str(), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void TTempFile::Write(const std::string& text) const {
+  std::ofstream out(fPath.c_str(), std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
+                             const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
+  // The child inherits this process's environment as it is at the moment of creation.
+  std::vector<std::pair<std::wstring, std::wstring>> saved;
+  for (const auto& [name, value] : environment) {
+    wchar_t old[4096];
+    const DWORD n = ::GetEnvironmentVariableW(name.c_str(), old, 4096);
+    saved.emplace_back(name, n > 0 && n < 4096 ? std::wstring(old, n) : std::wstring());
+    ::SetEnvironmentVariableW(name.c_str(), value.c_str());
+  }
+  std::wstring commandLine = L"\"" + exePath + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    fProcess.Reset(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    fId = pi.dwProcessId;
+  }
+  for (const auto& [name, value] : saved) ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
+TChildProcess::~TChildProcess() {
+  if (fProcess && ::WaitForSingleObject(fProcess.Get(), 0) == WAIT_TIMEOUT) {
+    ::TerminateProcess(fProcess.Get(), 99);
+    ::WaitForSingleObject(fProcess.Get(), 5000);
+  }
+}
+
+bool TChildProcess::WaitExit(DWORD timeoutMs) {
+  return WaitFor([&] { return ::WaitForSingleObject(fProcess.Get(), 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+DWORD TChildProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(fProcess.Get(), &code);
+  return code;
+}
+
+HWND TChildProcess::FindTopWindow(const wchar_t* className) const {
+  struct Search {
+    DWORD pid;
+    const wchar_t* className;
+    HWND found;
+  } search{fId, className, nullptr};
+  ::EnumWindows(
+      [](HWND hwnd, LPARAM lParam) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lParam);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(hwnd, &pid);
+        wchar_t name[256] = {};
+        ::GetClassNameW(hwnd, name, 256);
+        if (pid == s->pid && wcscmp(name, s->className) == 0) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring ReadStatusBar(HWND statusBar) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(statusBar, &pid);
+  win32::THandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+  if (!process) return L"<no process>";
+  DWORD_PTR info = 0;
+  if (!::SendMessageTimeoutW(statusBar, SB_GETTEXTLENGTHW, 0, 0, SMTO_ABORTIFHUNG, 5000, &info)) return L"<hung>";
+  const size_t chars = LOWORD(info) + 1;
+  void* remote = ::VirtualAllocEx(process.Get(), nullptr, chars * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (!remote) return L"<no memory>";
+  std::wstring text(chars, L'\0');
+  DWORD_PTR ignored = 0;
+  SIZE_T read = 0;
+  if (::SendMessageTimeoutW(statusBar, SB_GETTEXTW, 0, LPARAM(remote), SMTO_ABORTIFHUNG, 5000, &ignored))
+    ::ReadProcessMemory(process.Get(), remote, text.data(), chars * sizeof(wchar_t), &read);
+  ::VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+  text.resize(wcsnlen(text.c_str(), chars));
+  return text;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[512] = {};
+  DWORD_PTR n = 0;
+  ::SendMessageTimeoutW(window, WM_GETTEXT, 512, LPARAM(text), SMTO_ABORTIFHUNG, 5000, &n);
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) { return win32::Narrow(text); }
+
+} // namespace testing_support

@@ -1,0 +1,67 @@
+// Helpers for tests under Wine: waiting for conditions, pumping messages, temporary files,
+// starting programs and reading their windows from outside as assistive tools do.
+#pragma once
+
+#include "WinHandles.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Calls until the condition holds or the deadline passes; pumps this thread's messages between
+// calls. Returns whether it held.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 10);
+
+// The folder of the running test program, with a trailing backslash.
+std::wstring ProgramFolder();
+
+// A fresh, empty file name in the temp folder, removed when the object goes.
+class TTempFile {
+public:
+  explicit TTempFile(const wchar_t* prefix);
+  ~TTempFile();
+  const std::wstring& Path() const { return fPath; }
+  std::string Read() const;
+  void Write(const std::string& text) const;
+
+private:
+  std::wstring fPath;
+};
+
+// Lines of text split at '\n'.
+std::vector<std::string> Lines(const std::string& text);
+
+// A program started with extra environment variables; killed if still running when destroyed.
+class TChildProcess {
+public:
+  TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
+                const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
+  ~TChildProcess();
+  bool Started() const { return bool(fProcess); }
+  DWORD Id() const { return fId; }
+  HANDLE Handle() const { return fProcess.Get(); }
+  bool WaitExit(DWORD timeoutMs);
+  DWORD ExitCode() const;
+
+  // The first visible-or-not top-level window of the process with this class name.
+  HWND FindTopWindow(const wchar_t* className) const;
+
+private:
+  win32::THandle fProcess;
+  DWORD fId = 0;
+};
+
+// The text of part 0 of a status bar in another process (the message is not marshalled, so the
+// buffer is allocated in the owning process).
+std::wstring ReadStatusBar(HWND statusBar);
+
+// The window text of a window in any process.
+std::wstring WindowText(HWND window);
+
+std::string Narrow(const std::wstring& text);
+
+} // namespace testing_support
