@@ -1,0 +1,76 @@
+# Shared set-up for tools/test and tools/demo: packages, builds, a private X display and Wine
+# prefix. Source it; everything it starts is stopped by q417_stop_started (by process id).
+
+Q417_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+Q417_STARTED_PIDS=()
+
+q417_as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# Installs the Debian packages whose probe fails. Arguments: "package|probe command" pairs.
+q417_install_missing() {
+  local missing=() spec
+  for spec in "$@"; do
+    bash -c "${spec#*|}" >/dev/null 2>&1 || missing+=("${spec%%|*}")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  q417_as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive q417_as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+q417_packages_windows() {
+  q417_install_missing \
+    "cmake|command -v cmake" \
+    "ninja-build|command -v ninja" \
+    "g++-mingw-w64-x86-64-posix|command -v x86_64-w64-mingw32-g++-posix" \
+    "googletest|test -f /usr/src/googletest/CMakeLists.txt" \
+    "wine|command -v wine" \
+    "wine64|test -x /usr/lib/wine/wine64" \
+    "xvfb|command -v Xvfb" \
+    "$@"
+}
+
+q417_build() { # preset
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+
+# Starts Xvfb on a free display and exports DISPLAY.
+q417_start_xvfb() {
+  local n=90
+  while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Q417_STARTED_PIDS+=($!)
+  local i
+  for i in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+  [ -e /tmp/.X11-unix/X$n ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$n
+}
+
+# A private Wine prefix under build/ with a persistent server for the whole run.
+q417_start_wine() {
+  export WINEPREFIX=$Q417_ROOT/build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wineserver -f -p >/dev/null 2>&1 &
+  Q417_STARTED_PIDS+=($!)
+  if [ ! -f "$WINEPREFIX/.q417-ready" ]; then
+    echo "== creating the Wine prefix (once)"
+    wineboot -i >/dev/null 2>&1
+    # One virtual desktop for every program: windows get Wine's own frames, as on Windows,
+    # and programs that look for each other's windows share one desktop.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.q417-ready"
+  fi
+}
+
+q417_stop_started() {
+  local i pid
+  # Wine's own processes of the private prefix end with its server; ask them first.
+  [ -n "${WINEPREFIX:-}" ] && timeout 20 wineserver -k >/dev/null 2>&1
+  for ((i = ${#Q417_STARTED_PIDS[@]} - 1; i >= 0; i--)); do
+    pid=${Q417_STARTED_PIDS[$i]}
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  Q417_STARTED_PIDS=()
+  return 0
+}
