@@ -54,6 +54,11 @@ struct GdiTraits {
   static bool Valid(G h) noexcept { return h != nullptr; }
   static void Close(G h) noexcept { ::DeleteObject(h); }
 };
+struct IconTraits {
+  static HICON Invalid() noexcept { return nullptr; }
+  static bool Valid(HICON h) noexcept { return h != nullptr; }
+  static void Close(HICON h) noexcept { ::DestroyIcon(h); }
+};
 struct WindowTraits {
   static HWND Invalid() noexcept { return nullptr; }
   static bool Valid(HWND h) noexcept { return h != nullptr; }
@@ -65,6 +70,7 @@ using TRegKey = TOwner<HKEY, RegKeyTraits>;
 using TModule = TOwner<HMODULE, ModuleTraits>;
 using TFont = TOwner<HFONT, GdiTraits<HFONT>>;
 using TBitmap = TOwner<HBITMAP, GdiTraits<HBITMAP>>;
+using TIcon = TOwner<HICON, IconTraits>;
 using TWindow = TOwner<HWND, WindowTraits>;
 
 } // namespace win32

@@ -4,16 +4,13 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+
 q417::TSharedPacketQueue* PacketQueue = nullptr;
 
 namespace {
 
-// Design sizes at 96 DPI.
-constexpr int kDesignClientWidth = 449;
-constexpr int kDesignClientHeight = 219;
-constexpr int kStatusHeight = 19;
-constexpr int kFontHeight = 11;
-constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
 // Whether [data, data + length) is committed, readable memory, so that a bad address from the
 // library is treated as a delivery without data instead of ending the program.
@@ -52,7 +49,7 @@ void WINAPI UpdateCallback(int32_t, const uint8_t* Data, int32_t Length, void* U
 
 std::unique_ptr<TForm1> TForm1::Create(HINSTANCE instance) {
   std::unique_ptr<TForm1> form(new TForm1(instance));
-  if (!form->fHandle) return nullptr;
+  if (!form->fHandle || !form->fWaiting) return nullptr;
   form->tmrPoll.Attach(form->Handle());
   form->tmrWatchDog.Attach(form->Handle());
   form->FormCreate();
@@ -68,16 +65,19 @@ TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
   wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = ClassName;
   wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   ::RegisterClassExW(&wc); // fails harmlessly when already registered
 
-  // Created at 96 DPI size, then fitted to the monitor's DPI once the window knows it.
-  RECT r{0, 0, kDesignClientWidth, kDesignClientHeight};
+  // Created at the 96 DPI design size, then fitted to the DPI the window gets.
+  RECT r{0, 0, DesignClientWidth, DesignClientHeight};
   ::AdjustWindowRectEx(&r, kStyle, FALSE, 0);
-  ::CreateWindowExW(0, ClassName, Caption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
-                    r.bottom - r.top, nullptr, nullptr, instance, this);
+  ::CreateWindowExW(0, ClassName, Caption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
+                    nullptr, nullptr, instance, this);
 }
 
 TForm1::~TForm1() {
+  fDeviceFrames.Clear(); // the panels go before the window that holds them
   if (HWND h = fHandle.Get()) ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
 }
 
@@ -114,11 +114,20 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     LayoutControls();
     return 0;
   case WM_DPICHANGED: {
-    fDpi = HIWORD(wParam);
-    CreateControls();
     const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-    ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyDpi(HIWORD(wParam));
+    return 0;
+  }
+  case WM_SETTINGCHANGE:
+    if (lParam && std::wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"intl") == 0) {
+      fResources.NumberFormat = UserNumberFormat();
+      for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  case WM_CHAR: {
+    char16_t key = char16_t(wParam);
+    FormKeyPress(key);
     return 0;
   }
   case WM_INITDONE:
@@ -132,6 +141,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     ::DestroyWindow(hwnd);
     return 0;
   case WM_DESTROY:
+    fDeviceFrames.Clear();
     ::PostQuitMessage(0);
     return 0;
   case WM_NCDESTROY:
@@ -144,34 +154,65 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-int TForm1::Scale(int designPixels) const noexcept { return ::MulDiv(designPixels, int(fDpi), USER_DEFAULT_SCREEN_DPI); }
+// ---- layout ------------------------------------------------------------------------------
 
 void TForm1::CreateControls() {
   const HWND hwnd = fHandle.Get();
-  fDpi = ::GetDpiForWindow(hwnd);
-  if (fDpi == 0) fDpi = USER_DEFAULT_SCREEN_DPI;
-  fFont.Reset(::CreateFontW(-Scale(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Tahoma"));
-  if (sbStatus == nullptr) {
-    // A standard status bar without size grip, one part: assistive tools read it with SB_GETTEXT.
-    sbStatus = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM | CCS_NORESIZE, 0, 0, 0,
-                                 0, hwnd, nullptr, fInstance, nullptr);
-  }
-  ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fFont.Get()), TRUE);
-  if (fDpi != USER_DEFAULT_SCREEN_DPI) {
-    RECT r{0, 0, Scale(kDesignClientWidth), Scale(kDesignClientHeight)};
-    ::AdjustWindowRectExForDpi(&r, kStyle, FALSE, 0, fDpi);
-    ::SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  // A standard status bar without size grip, one part: assistive tools read it with SB_GETTEXT.
+  sbStatus = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM | CCS_NORESIZE, 0, 0, 0, 0,
+                               hwnd, nullptr, fInstance, nullptr);
+  int parts[1] = {-1};
+  ::SendMessageW(sbStatus, SB_SETPARTS, 1, LPARAM(parts));
+  fResources.Rebuild(::GetDpiForWindow(hwnd));
+  imgButtons.Rebuild(fResources.Dpi);
+  fWaiting = std::make_unique<TWaitingDisplay>(hwnd, fResources);
+  ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
+  // The design size at this DPI; the first packet that changes the panels sizes it from then on.
+  SetClientSize(Scale(DesignClientWidth), Scale(DesignClientHeight));
+  LayoutControls();
+}
+
+void TForm1::ApplyDpi(UINT dpi) {
+  const UINT old = fResources.Dpi;
+  if (dpi == 0 || dpi == old) return;
+  RECT client{};
+  ::GetClientRect(fHandle.Get(), &client);
+  fResources.Rebuild(dpi);
+  imgButtons.Rebuild(dpi);
+  ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
+  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
+  const int height = fWaiting->Shown() && fDeviceFrames.Count() == 0 && client.bottom == ::MulDiv(DesignClientHeight, int(old), 96)
+                         ? Scale(DesignClientHeight)
+                         : q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
+                                                 fWaiting->Height(), Scale(StatusHeight));
+  SetClientSize(::MulDiv(client.right, int(dpi), int(old)), height);
   LayoutControls();
 }
 
 void TForm1::LayoutControls() {
-  if (sbStatus == nullptr) return;
+  if (sbStatus == nullptr || !fWaiting) return;
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client);
-  const int h = Scale(kStatusHeight);
+  const int h = Scale(StatusHeight);
   ::MoveWindow(sbStatus, 0, client.bottom - h, client.right, h, TRUE);
+  fWaiting->Layout(client.right);
+  int top = 0;
+  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) {
+    auto& frame = static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i));
+    frame.Place(top, client.right);
+    top += frame.Height();
+  }
+}
+
+void TForm1::SetClientSize(int width, int height) {
+  // The frame as it is now, measured: right whatever DPI the system drew it for.
+  RECT window{}, client{};
+  ::GetWindowRect(fHandle.Get(), &window);
+  ::GetClientRect(fHandle.Get(), &client);
+  const int frameWidth = (window.right - window.left) - client.right;
+  const int frameHeight = (window.bottom - window.top) - client.bottom;
+  ::SetWindowPos(fHandle.Get(), nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 std::wstring TForm1::StatusText() const {
@@ -206,9 +247,47 @@ void TForm1::ShowStatus(const std::string& text) {
 void TForm1::SetPollTimer(bool running) { running ? tmrPoll.Start() : tmrPoll.Stop(); }
 void TForm1::SetWatchDogTimer(bool running) { running ? tmrWatchDog.Start() : tmrWatchDog.Stop(); }
 
-void TForm1::ApplyPacket(const q417::TBytes& packet) { fAppliedPackets.push_back(packet); }
-int32_t TForm1::DeviceCount() { return 0; }
-void TForm1::GetDeviceState(int32_t, TQ417DeviceState&) {}
+void TForm1::ApplyPacket(const q417::TBytes& packet) { fDeviceFrames.ApplyPacket(packet); }
+int32_t TForm1::DeviceCount() { return int32_t(fDeviceFrames.Count()); }
+void TForm1::GetDeviceState(int32_t index, TQ417DeviceState& state) { fDeviceFrames.Frame(size_t(index)).GetDeviceState(state); }
+
+// ---- the device panels -------------------------------------------------------------------
+
+std::unique_ptr<q417::IDeviceFrame> TForm1::CreateDeviceFrame(int32_t deviceId, int32_t versionId) {
+  auto frame = std::make_unique<TFDeviceIntf>(fHandle.Get(), q417::DeviceFrameName(deviceId), fResources);
+  TFDeviceIntf* created = frame.get();
+  created->State().OnChange = [this](q417::TDevicePanelState&, int32_t) { DeviceChanged(); };
+  created->State().OnSelect = [this, created](q417::TDevicePanelState&) { DeviceFrameSelect(created); };
+  RECT client{};
+  ::GetClientRect(fHandle.Get(), &client);
+  created->Place(int(fDeviceFrames.Count()) * created->Height(), client.right); // below the panels before it
+  created->OnCreate(deviceId, versionId, imgButtons);
+  return frame;
+}
+
+void TForm1::SizeWindow(size_t frameCount) {
+  fWaiting->Show(frameCount == 0);
+  RECT client{};
+  ::GetClientRect(fHandle.Get(), &client); // top-aligned panels keep the width
+  SetClientSize(client.right, q417::ClientHeightFor(frameCount, Scale(TFDeviceIntf::DesignHeight), fWaiting->Height(),
+                                                    Scale(StatusHeight)));
+}
+
+void TForm1::StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) {
+  RECT client{};
+  ::GetClientRect(fHandle.Get(), &client);
+  int top = 0;
+  for (q417::IDeviceFrame* f : topToBottom) {
+    auto* frame = static_cast<TFDeviceIntf*>(f);
+    frame->Place(top, client.right);
+    top += frame->Height();
+  }
+}
+
+void TForm1::DeviceFrameSelect(const q417::IDeviceFrame* sender) { fDeviceFrames.DeviceFrameSelect(sender); }
+void TForm1::FormKeyPress(char16_t& key) { fDeviceFrames.FormKeyPress(key); }
+
+// ---- the library's entry points ---------------------------------------------------------
 
 int32_t TForm1::Initialise(int32_t* ref) {
   int32_t scratch;

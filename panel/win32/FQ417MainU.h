@@ -3,10 +3,14 @@
 // the window thread and drives the portable TUpdateCycle.
 #pragma once
 
+#include "Artwork.h"
+#include "DeviceFrameList.h"
+#include "FDeviceIntfU.h"
 #include "NVQ417Hdr.h"
 #include "SharedPacketQueue.h"
 #include "UpdateCycle.h"
 #include "WinHandles.h"
+#include "WaitingDisplay.h"
 #include "WinTimer.h"
 
 #include <memory>
@@ -21,12 +25,17 @@ extern q417::TSharedPacketQueue* PacketQueue;
 BOOL WINAPI InitDoneCallback(int32_t Result, void* UserData) noexcept;
 void WINAPI UpdateCallback(int32_t Unused, const uint8_t* Data, int32_t Length, void* UserData) noexcept;
 
-class TForm1 final : private q417::IUpdateCycleWindow, private q417::IDeviceLibrary {
+class TForm1 final : private q417::IUpdateCycleWindow,
+                     private q417::IDeviceLibrary,
+                     private q417::IDeviceFrameHost {
 public:
   static constexpr UINT WM_INITDONE = WM_USER;         // wParam: the initialisation result
   static constexpr UINT WM_PACKETREADY = WM_USER + 1;  // wParam: queue length after the push
   static constexpr const wchar_t* Caption = L"Q417 Control App";
   static constexpr const wchar_t* ClassName = L"TQ417PanelForm";
+  static constexpr int DesignClientWidth = 449;
+  static constexpr int DesignClientHeight = 219;
+  static constexpr int StatusHeight = 19;
 
   // Creates the window (not yet shown) and runs FormCreate. Null when the window cannot be made.
   static std::unique_ptr<TForm1> Create(HINSTANCE instance);
@@ -37,11 +46,15 @@ public:
   HWND Handle() const noexcept { return fHandle.Get(); }
   std::wstring StatusText() const;
   const q417::TUpdateCycle& Cycle() const noexcept { return *fCycle; }
-  // The packets handed to ApplyPacket, in order (the device panels take them over later).
-  const std::vector<q417::TBytes>& AppliedPackets() const noexcept { return fAppliedPackets; }
+  const q417::TDeviceFrameList& DeviceFrames() const noexcept { return fDeviceFrames; }
+  bool Waiting() const noexcept { return fWaiting && fWaiting->Shown(); }
 
-  // An operator change on a device panel.
+  // An operator change on a device panel: every panel's state goes out as one table.
   void DeviceChanged();
+  // A panel asks to be the selected one.
+  void DeviceFrameSelect(const q417::IDeviceFrame* sender);
+  // A character typed while no control of the window has the keyboard focus.
+  void FormKeyPress(char16_t& key);
 
 private:
   explicit TForm1(HINSTANCE instance);
@@ -49,8 +62,10 @@ private:
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
   void CreateControls();
+  void ApplyDpi(UINT dpi);
   void LayoutControls();
-  int Scale(int designPixels) const noexcept;
+  void SetClientSize(int width, int height);
+  int Scale(int designPixels) const noexcept { return fResources.Scale(designPixels); }
 
   void FormCreate();
   void FormClose();
@@ -67,18 +82,25 @@ private:
   int32_t DeviceCount() override;
   void GetDeviceState(int32_t index, TQ417DeviceState& state) override;
 
+  // IDeviceFrameHost
+  std::unique_ptr<q417::IDeviceFrame> CreateDeviceFrame(int32_t deviceId, int32_t versionId) override;
+  void SizeWindow(size_t frameCount) override;
+  void StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) override;
+
   // IDeviceLibrary: the library's entry points with this window as user data.
   int32_t Initialise(int32_t* ref) override;
   int32_t Update(int32_t ref, const uint8_t* nextState) override;
   void Close(int32_t* ref) override;
 
+  artwork::TGdiplusSession fGdiplus; // first: the artwork draws until the window is gone
   HINSTANCE fInstance;
+  TPanelResources fResources;
+  TGlyphList imgButtons;
   win32::TWindow fHandle;
   HWND sbStatus = nullptr; // child of fHandle, destroyed with it
-  win32::TFont fFont;
-  UINT fDpi = USER_DEFAULT_SCREEN_DPI;
+  std::unique_ptr<TWaitingDisplay> fWaiting;
   win32::TWinTimer tmrPoll{1, q417::TUpdateCycle::PollPeriodMs, win32::TWinTimer::FirstTickAtOnce};
   win32::TWinTimer tmrWatchDog{2, q417::TUpdateCycle::WatchDogPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   std::unique_ptr<q417::TUpdateCycle> fCycle;
-  std::vector<q417::TBytes> fAppliedPackets;
+  q417::TDeviceFrameList fDeviceFrames{static_cast<q417::IDeviceFrameHost&>(*this)}; // owns the panels
 };

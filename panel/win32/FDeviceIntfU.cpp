@@ -1,0 +1,413 @@
+#include "FDeviceIntfU.h"
+
+#include "Artwork.h"
+#include "BufferedPaint.h"
+#include "WideText.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+namespace {
+
+// Elements that react to clicks: channel tiles 0..7, mode tiles 8..11, the indicator tile 12.
+constexpr int kChannels = 0, kModes = 8, kIndicator = 12, kNoElement = -1;
+
+const COLORREF kTileText = RGB(0, 0, 0);
+
+struct TDesignRect {
+  int x, y, w, h;
+};
+
+// Design places (96 DPI) in the panel's client area; the body starts 25 pixels down.
+constexpr int kHeader = 25;
+TDesignRect ChannelTile(int i) { return {29 + 52 * i, kHeader + 7, 46, 66}; }
+TDesignRect ChannelLamp(int i) { return {39 + 52 * i, kHeader + 40, 25, 25}; }
+TDesignRect ChannelCaption(int i) { return {46 + 52 * i, kHeader + 13, 12, 19}; }
+TDesignRect ModeTile(int m) { return {29 + 52 * m, kHeader + 79, 46, 66}; }
+TDesignRect ModeBar(int m) { return {33 + 52 * m, kHeader + 88, 38, 10}; }
+TDesignRect ModePicture(int m) { return {32 + 52 * m, kHeader + 101, 40, 40}; }
+constexpr TDesignRect kIndicatorTile{393, kHeader + 79, 46, 66};
+constexpr TDesignRect kIndicatorBar{397, kHeader + 88, 38, 10};
+constexpr TDesignRect kIndicatorPicture{396, kHeader + 101, 40, 40};
+constexpr TDesignRect kSelectBar{8, kHeader + 8, 10, 137};
+constexpr TDesignRect kGroup{247, kHeader + 86, 129, 50};
+constexpr TDesignRect kDelayEdit{247 + 12, kHeader + 86 + 19, 50, 21};
+constexpr TDesignRect kOkButton{247 + 68, kHeader + 86 + 18, 25, 25};
+constexpr TDesignRect kCancelButton{247 + 96, kHeader + 86 + 18, 25, 25};
+
+const wchar_t* const kDigits[8] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
+
+std::u16string ToU16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
+std::wstring ToWide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::wstring WindowText(HWND hwnd) {
+  std::wstring text(size_t(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(size_t(::GetWindowTextW(hwnd, text.data(), int(text.size()))));
+  return text;
+}
+
+void RegisterPanelClass() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcW; // replaced per window below
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = TFDeviceIntf::ClassName;
+  registered = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+} // namespace
+
+// ---- shared resources --------------------------------------------------------------------
+
+RECT TPanelResources::Scale(int x, int y, int w, int h) const noexcept {
+  const int left = Scale(x), top = Scale(y);
+  return RECT{left, top, left + Scale(w), top + Scale(h)};
+}
+
+void TPanelResources::Rebuild(UINT dpi) {
+  Dpi = dpi ? dpi : USER_DEFAULT_SCREEN_DPI;
+  auto font = [&](int px, int weight) {
+    return ::CreateFontW(-Scale(px), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+  };
+  Normal.Reset(font(11, FW_NORMAL));
+  Bold.Reset(font(11, FW_BOLD));
+  CaptionBold.Reset(font(16, FW_BOLD));
+  NumberFormat = UserNumberFormat();
+}
+
+void TGlyphList::Rebuild(UINT dpi) {
+  const int size = ::MulDiv(16, int(dpi ? dpi : USER_DEFAULT_SCREEN_DPI), USER_DEFAULT_SCREEN_DPI);
+  Glyphs[0].Reset(artwork::MakeGlyphIcon(artwork::TGlyph::Ok, size));
+  Glyphs[1].Reset(artwork::MakeGlyphIcon(artwork::TGlyph::Cancel, size));
+}
+
+q417::TNumberFormat UserNumberFormat() {
+  auto info = [](LCTYPE type, const wchar_t* fallback) {
+    wchar_t buffer[16] = {};
+    return ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 16) > 0 ? std::u16string(buffer, buffer + wcslen(buffer))
+                                                                           : ToU16(fallback);
+  };
+  return q417::TNumberFormat::FromWindows(info(LOCALE_SDECIMAL, L"."), info(LOCALE_STHOUSAND, L","),
+                                          info(LOCALE_SGROUPING, L"3;0"));
+}
+
+// ---- the panel ---------------------------------------------------------------------------
+
+TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelResources& resources)
+    : fResources(resources) {
+  RegisterPanelClass();
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  const std::wstring wideName = win32::Widen(name);
+  HWND hwnd = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, wideName.c_str(),
+                                WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, owner, nullptr, instance, nullptr);
+  if (!hwnd) throw std::runtime_error("the device panel " + name + " could not be created");
+  fHandle.Reset(hwnd);
+  ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
+
+  // Reached with the mouse only: no WS_TABSTOP.
+  gbDELAY = ::CreateWindowExW(0, WC_BUTTONW, L"DELAY (ms)", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, 0, 0, 0, hwnd,
+                              HMENU(INT_PTR(ID_GROUP)), instance, nullptr);
+  edDELAY = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_EDITW, L"0", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | ES_RIGHT, 0, 0,
+                              0, 0, hwnd, HMENU(INT_PTR(ID_DELAY)), instance, nullptr);
+  btOK = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
+                           HMENU(INT_PTR(ID_OK)), instance, nullptr);
+  btCANCEL = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
+                               HMENU(INT_PTR(ID_CANCEL)), instance, nullptr);
+  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) throw std::runtime_error("the delay field of " + name + " could not be created");
+  // The group box lies under the controls it frames.
+  ::SetWindowPos(gbDELAY, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  ::SetWindowSubclass(edDELAY, DelayEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
+  ::SetWindowSubclass(gbDELAY, GroupProc, 1, 0);
+  ApplyResources();
+  ::ShowWindow(hwnd, SW_SHOWNA);
+}
+
+TFDeviceIntf::~TFDeviceIntf() {
+  if (HWND hwnd = fHandle.Get()) {
+    ::RemoveWindowSubclass(edDELAY, DelayEditProc, 1);
+    ::RemoveWindowSubclass(gbDELAY, GroupProc, 1);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  }
+}
+
+void TFDeviceIntf::OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images) {
+  fState.OnCreate(deviceId, versionId);
+  fImages = &images;
+  ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[0].Get()));
+  ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[1].Get()));
+}
+
+void TFDeviceIntf::Place(int top, int width) {
+  ::SetWindowPos(fHandle.Get(), nullptr, 0, top, width, Height(), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TFDeviceIntf::ApplyResources() {
+  auto place = [&](HWND child, const TDesignRect& d) {
+    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    ::SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(child, WM_SETFONT, WPARAM(fResources.Normal.Get()), FALSE);
+  };
+  place(gbDELAY, kGroup);
+  place(edDELAY, kDelayEdit);
+  place(btOK, kOkButton);
+  place(btCANCEL, kCancelButton);
+  if (fImages) {
+    ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[0].Get()));
+    ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[1].Get()));
+  }
+  // The number format may have changed with the resources: show the value in the new form.
+  if (!fState.Editing()) SetDelayField(fFieldValue);
+  ::InvalidateRect(fHandle.Get(), nullptr, TRUE);
+}
+
+// ---- view of the state -------------------------------------------------------------------
+
+uint32_t TFDeviceIntf::LitMask() const {
+  uint32_t mask = 0;
+  for (int n = 1; n <= 8; ++n) mask |= uint32_t(fState.LampLit(n)) << (n - 1);
+  for (int m = 0; m <= 3; ++m) mask |= uint32_t(fState.ModeBarLit(m)) << (8 + m);
+  mask |= uint32_t(fState.IndicatorLit()) << 12;
+  mask |= uint32_t(fState.Selected()) << 13;
+  return mask;
+}
+
+void TFDeviceIntf::StateChanged() {
+  // Polls bring the same state again and again: draw only what changed.
+  const uint32_t mask = LitMask();
+  if (mask == fPaintedMask) return;
+  fPaintedMask = mask;
+  ::InvalidateRect(fHandle.Get(), nullptr, FALSE);
+}
+
+void TFDeviceIntf::ShowIdentity(const std::string& deviceId, const std::string& version) {
+  fDeviceIdText = win32::Widen(deviceId);
+  fVersionText = win32::Widen(version);
+  ::InvalidateRect(fHandle.Get(), nullptr, FALSE);
+}
+
+void TFDeviceIntf::SetDelayField(double milliseconds) {
+  fFieldValue = milliseconds;
+  const std::wstring text = ToWide(q417::FormatDelayMs(milliseconds, fResources.NumberFormat));
+  if (WindowText(edDELAY) != text) ::SetWindowTextW(edDELAY, text.c_str());
+  fRestoreText = text;
+}
+
+void TFDeviceIntf::ReturnFocusToOwner() { ::SetFocus(::GetParent(fHandle.Get())); }
+
+void TFDeviceIntf::DelayFocusLost() {
+  fFieldValue = q417::ParseDelayMs(ToU16(WindowText(edDELAY)), fResources.NumberFormat);
+  const std::wstring text = ToWide(q417::FormatDelayMs(fFieldValue, fResources.NumberFormat));
+  ::SetWindowTextW(edDELAY, text.c_str());
+  fRestoreText = text;
+}
+
+// ---- drawing and clicks ------------------------------------------------------------------
+
+void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
+  const float scale = float(fResources.Dpi) / USER_DEFAULT_SCREEN_DPI;
+  auto rect = [&](const TDesignRect& d) { return fResources.Scale(d.x, d.y, d.w, d.h); };
+
+  ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+  RECT header{0, 0, client.right, fResources.Scale(kHeader)};
+  ::FillRect(dc, &header, ::GetSysColorBrush(COLOR_GRADIENTACTIVECAPTION));
+
+  artwork::DrawBar(dc, rect(kSelectBar), fState.Selected(), scale);
+  for (int i = 0; i < 8; ++i) {
+    artwork::DrawTile(dc, rect(ChannelTile(i)), scale);
+    artwork::DrawLamp(dc, rect(ChannelLamp(i)), fState.LampLit(i + 1), scale);
+  }
+  const artwork::TPicture pictures[4] = {artwork::TPicture::Off, artwork::TPicture::Mode1, artwork::TPicture::Mode2,
+                                         artwork::TPicture::Mode3};
+  for (int m = 0; m < 4; ++m) {
+    artwork::DrawTile(dc, rect(ModeTile(m)), scale);
+    artwork::DrawBar(dc, rect(ModeBar(m)), fState.ModeBarLit(m), scale);
+    artwork::DrawPicture(dc, rect(ModePicture(m)), pictures[m]);
+  }
+  artwork::DrawTile(dc, rect(kIndicatorTile), scale);
+  artwork::DrawBar(dc, rect(kIndicatorBar), fState.IndicatorLit(), scale);
+  artwork::DrawPicture(dc, rect(kIndicatorPicture), artwork::TPicture::Indicator);
+
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+  const HGDIOBJ oldFont = ::SelectObject(dc, fResources.Bold.Get());
+  RECT r = fResources.Scale(8, 6, 62, 14);
+  ::DrawTextW(dc, L"Device ID : ", -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
+  r = fResources.Scale(70, 6, 120, 14);
+  ::DrawTextW(dc, fDeviceIdText.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
+  ::SelectObject(dc, fResources.Normal.Get());
+  r = fResources.Scale(244, 6, 200, 14); // right edge at 444, growing to the left
+  ::DrawTextW(dc, fVersionText.c_str(), -1, &r, DT_RIGHT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
+
+  ::SelectObject(dc, fResources.CaptionBold.Get());
+  ::SetTextColor(dc, kTileText);
+  for (int i = 0; i < 8; ++i) {
+    r = rect(ChannelCaption(i));
+    ::DrawTextW(dc, kDigits[i], 1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
+  }
+  ::SelectObject(dc, oldFont);
+}
+
+int TFDeviceIntf::HitTest(POINT p) const {
+  auto inside = [&](const TDesignRect& d) {
+    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    return ::PtInRect(&r, p) != FALSE;
+  };
+  for (int i = 0; i < 8; ++i)
+    if (inside(ChannelTile(i)) || inside(ChannelLamp(i)) || inside(ChannelCaption(i))) return kChannels + i;
+  for (int m = 0; m < 4; ++m)
+    if (inside(ModeTile(m)) || inside(ModeBar(m)) || inside(ModePicture(m))) return kModes + m;
+  if (inside(kIndicatorTile) || inside(kIndicatorBar) || inside(kIndicatorPicture)) return kIndicator;
+  return kNoElement;
+}
+
+void TFDeviceIntf::Click(int element) {
+  if (element >= kChannels && element < kModes) fState.shChxClick(int32_t(1) << (element - kChannels));
+  else if (element >= kModes && element < kIndicator) fState.OnClickSetMode(element - kModes);
+  else if (element == kIndicator) fState.JvShape9Click();
+}
+
+// ---- messages ----------------------------------------------------------------------------
+
+LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  auto* self = reinterpret_cast<TFDeviceIntf*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  try {
+    return self->HandleMessage(msg, wParam, lParam);
+  } catch (...) {
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const HWND hwnd = fHandle.Get();
+  switch (msg) {
+  case WM_ERASEBKGND:
+    return 1; // painted whole, double-buffered
+  case WM_PAINT:
+    win32::PaintBuffered(hwnd, [&](HDC dc, const RECT& client) { Paint(dc, client); });
+    return 0;
+  case WM_PRINTCLIENT: { // themed children (the group box) draw the panel behind them this way
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    Paint(HDC(wParam), client);
+    return 0;
+  }
+  case WM_CTLCOLORSTATIC:
+  case WM_CTLCOLORBTN:
+    // The group box and the buttons sit on the panel's face.
+    ::SetBkColor(HDC(wParam), ::GetSysColor(COLOR_BTNFACE));
+    return LRESULT(::GetSysColorBrush(COLOR_BTNFACE));
+  case WM_LBUTTONDOWN:
+  case WM_LBUTTONDBLCLK: {
+    fPressed = HitTest(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))});
+    if (fPressed != kNoElement) ::SetCapture(hwnd);
+    return 0;
+  }
+  case WM_LBUTTONUP: {
+    const int pressed = fPressed;
+    fPressed = kNoElement;
+    if (::GetCapture() == hwnd) ::ReleaseCapture();
+    if (pressed != kNoElement && HitTest(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}) == pressed) Click(pressed);
+    return 0;
+  }
+  case WM_CAPTURECHANGED:
+    fPressed = kNoElement;
+    return 0;
+  case WM_COMMAND: {
+    const int id = LOWORD(wParam), code = HIWORD(wParam);
+    if (id == ID_DELAY && code == EN_SETFOCUS) fState.edDELAYEnter();
+    else if (id == ID_DELAY && code == EN_KILLFOCUS) DelayFocusLost();
+    else if (id == ID_OK && code == BN_CLICKED) fState.btOKClick();
+    else if (id == ID_CANCEL && code == BN_CLICKED) fState.btCANCELClick();
+    return 0;
+  }
+  default:
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+LRESULT CALLBACK TFDeviceIntf::GroupProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) noexcept {
+  // A group box paints only its frame and title; the face inside is filled here first, so that
+  // nothing of what lay there before shows through.
+  if (msg == WM_ERASEBKGND) return 1;
+  if (msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(hwnd, &ps);
+    RECT r;
+    ::GetClientRect(hwnd, &r);
+    ::FillRect(dc, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    ::DefSubclassProc(hwnd, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+    ::EndPaint(hwnd, &ps);
+    return 0;
+  }
+  return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TFDeviceIntf::DelayEditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                             DWORD_PTR self) noexcept {
+  try {
+    bool handled = false;
+    const LRESULT result = reinterpret_cast<TFDeviceIntf*>(self)->HandleDelayEdit(msg, wParam, lParam, handled);
+    if (handled) return result;
+  } catch (...) {
+    return 0;
+  }
+  return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+LRESULT TFDeviceIntf::HandleDelayEdit(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+  switch (msg) {
+  case WM_KEYDOWN:
+    if (wParam == VK_DECIMAL) fDecimalKey = true;
+    return 0;
+  case WM_CHAR: {
+    handled = true;
+    wchar_t ch = wchar_t(wParam);
+    if (ch == VK_ESCAPE) {
+      ::SetWindowTextW(edDELAY, fRestoreText.c_str());
+      ::SendMessageW(edDELAY, EM_SETSEL, 0, -1);
+      return 0;
+    }
+    if (ch == L'\r' || ch == L'\n') return 0; // Enter means nothing here
+    if (fDecimalKey) {
+      fDecimalKey = false;
+      if (!fResources.NumberFormat.DecimalSeparator.empty()) ch = wchar_t(fResources.NumberFormat.DecimalSeparator[0]);
+    }
+    DWORD start = 0, end = 0;
+    ::SendMessageW(edDELAY, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    if (!q417::AcceptDelayChar(ToU16(WindowText(edDELAY)), start, end, char16_t(ch), fResources.NumberFormat)) return 0;
+    return ::DefSubclassProc(edDELAY, msg, WPARAM(ch), lParam);
+  }
+  case WM_PASTE: {
+    handled = true;
+    if (!::OpenClipboard(edDELAY)) return 0;
+    std::wstring pasted;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* text = static_cast<const wchar_t*>(::GlobalLock(data))) {
+        pasted = text;
+        ::GlobalUnlock(data);
+      }
+    }
+    ::CloseClipboard();
+    DWORD start = 0, end = 0;
+    ::SendMessageW(edDELAY, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    size_t caret = 0;
+    const std::u16string result =
+        q417::PasteIntoDelay(ToU16(WindowText(edDELAY)), start, end, ToU16(pasted), fResources.NumberFormat, caret);
+    ::SetWindowTextW(edDELAY, ToWide(result).c_str());
+    ::SendMessageW(edDELAY, EM_SETSEL, caret, caret);
+    return 0;
+  }
+  case WM_NCDESTROY:
+    ::RemoveWindowSubclass(edDELAY, DelayEditProc, 1);
+    return 0;
+  default:
+    return 0;
+  }
+}

@@ -1,0 +1,101 @@
+// The device panel's Win32 view: a child window of the main window that draws one selector's
+// state (header, channel, mode and indicator tiles, selection bar) and hosts the delay field
+// with its OK and Cancel buttons. Rules and state live in TDevicePanelState; this class draws
+// it, hit-tests the tiles and turns the controls' notifications into the state's handlers.
+#pragma once
+
+#include "DelayField.h"
+#include "DeviceFrameList.h"
+#include "DevicePanelState.h"
+#include "WinHandles.h"
+
+#include <windows.h>
+
+#include <string>
+
+// What every panel of one window shares at the window's current DPI and locale.
+struct TPanelResources {
+  UINT Dpi = USER_DEFAULT_SCREEN_DPI;
+  win32::TFont Normal;     // Tahoma 11 px
+  win32::TFont Bold;       // Tahoma 11 px bold
+  win32::TFont CaptionBold; // Tahoma 16 px bold, the channel digits
+  q417::TNumberFormat NumberFormat;
+
+  void Rebuild(UINT dpi);
+  int Scale(int designPixels) const noexcept { return ::MulDiv(designPixels, int(Dpi), USER_DEFAULT_SCREEN_DPI); }
+  RECT Scale(int x, int y, int w, int h) const noexcept;
+};
+
+// The image list handed to every panel: glyph 0 is OK, glyph 1 is Cancel (16 px at 96 DPI).
+struct TGlyphList {
+  win32::TIcon Glyphs[2];
+  void Rebuild(UINT dpi);
+};
+
+// The user's decimal separator, grouping separator and grouping.
+q417::TNumberFormat UserNumberFormat();
+
+class TFDeviceIntf final : public q417::IDeviceFrame, private q417::IDevicePanelView {
+public:
+  static constexpr const wchar_t* ClassName = L"TFDeviceIntf";
+  static constexpr int DesignWidth = 451;
+  static constexpr int DesignHeight = 182;
+  // Control ids of the delay group's children, for assistive tools and tests.
+  enum : int { ID_GROUP = 100, ID_DELAY = 101, ID_OK = 102, ID_CANCEL = 103 };
+
+  // A panel in owner's client area, named by its window text, shown at once. Throws when the
+  // window cannot be made.
+  TFDeviceIntf(HWND owner, const std::string& name, const TPanelResources& resources);
+  ~TFDeviceIntf() override;
+  TFDeviceIntf(const TFDeviceIntf&) = delete;
+  TFDeviceIntf& operator=(const TFDeviceIntf&) = delete;
+
+  HWND Handle() const noexcept { return fHandle.Get(); }
+  q417::TDevicePanelState& State() noexcept { return fState; }
+  int Height() const noexcept { return fResources.Scale(DesignHeight); }
+
+  void OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images);
+  void Place(int top, int width);
+  // The shared resources changed (DPI or locale): fonts, control places, glyphs.
+  void ApplyResources();
+
+  // IDeviceFrame
+  int32_t DeviceID() const override { return fState.DeviceID(); }
+  void SetDeviceState(const TQ417DeviceState& state) override { fState.SetDeviceState(state); }
+  void GetDeviceState(TQ417DeviceState& state) override { fState.GetDeviceState(state); }
+  void SelectDevice(const q417::IDeviceFrame* sender) override { fState.SelectDevice(sender == this ? &fState : nullptr); }
+  void OnKeyPress(char16_t& key) override { fState.OnKeyPress(key); }
+
+private:
+  // IDevicePanelView
+  void StateChanged() override;
+  void ShowIdentity(const std::string& deviceId, const std::string& version) override;
+  void SetDelayField(double milliseconds) override;
+  double DelayFieldValue() override { return fFieldValue; }
+  void ReturnFocusToOwner() override;
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+  static LRESULT CALLBACK GroupProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) noexcept;
+  static LRESULT CALLBACK DelayEditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                        DWORD_PTR self) noexcept;
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleDelayEdit(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+  void Paint(HDC dc, const RECT& client);
+  int HitTest(POINT p) const;
+  void Click(int element);
+  void DelayFocusLost();
+  uint32_t LitMask() const;
+
+  const TPanelResources& fResources;
+  const TGlyphList* fImages = nullptr;
+  win32::TWindow fHandle;
+  HWND gbDELAY = nullptr, edDELAY = nullptr, btOK = nullptr, btCANCEL = nullptr; // children of fHandle
+  q417::TDevicePanelState fState{*this};
+  std::wstring fDeviceIdText = L"<NONE>";
+  std::wstring fVersionText = L"Version : ";
+  double fFieldValue = 0;          // the delay field's value, in milliseconds
+  std::wstring fRestoreText = L"0"; // what Escape puts back
+  uint32_t fPaintedMask = 0xFFFFFFFF;
+  int fPressed = -1;               // the element under the button press
+  bool fDecimalKey = false;        // the keypad's decimal key types the locale's separator
+};
