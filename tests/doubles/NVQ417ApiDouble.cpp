@@ -22,7 +22,7 @@ using q417::TBytes;
 
 namespace {
 
-enum class TWhen { Now, Thread, After, Never };
+enum class TWhen { Now, Thread, After, Event, Never };
 
 struct TPacketSpec {
   enum Kind { Bytes, Empty, Null, State, Table } kind = Empty;
@@ -34,6 +34,7 @@ struct TRule {
   int32_t result = 997;
   TWhen when = TWhen::Thread;
   unsigned delayMs = 0;
+  std::string eventName;           // event: the named event that releases the delivery
   int32_t code = 0;                // init: the init-done result
   std::vector<TPacketSpec> packets; // update: one callback each
 };
@@ -76,6 +77,9 @@ bool ParseWhen(const std::string& token, TRule& rule) {
   else if (token.rfind("after:", 0) == 0) {
     rule.when = TWhen::After;
     rule.delayMs = unsigned(std::stoul(token.substr(6)));
+  } else if (token.rfind("event:", 0) == 0 && token.size() > 6) {
+    rule.when = TWhen::Event;
+    rule.eventName = token.substr(6);
   } else
     return false;
   return true;
@@ -336,6 +340,18 @@ private:
     case TWhen::After:
       fScheduler.At(std::chrono::steady_clock::now() + std::chrono::milliseconds(rule.delayMs), std::move(job));
       break;
+    case TWhen::Event: {
+      // Released by a test that sets the named event; gives up after a minute. The event is made
+      // here, inside the call, so that it exists by the time the caller sees the call's result.
+      HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, rule.eventName.c_str());
+      if (!event) break;
+      std::thread([event, job = std::move(job)] {
+        const bool released = ::WaitForSingleObject(event, 60000) == WAIT_OBJECT_0;
+        ::CloseHandle(event);
+        if (released) job();
+      }).detach();
+      break;
+    }
     case TWhen::Never: break;
     }
   }

@@ -2,6 +2,7 @@
 // the hand-over of packets from the library's thread, the posted messages and the timers.
 #include "FQ417MainU.h"
 #include "NVQ417ApiDouble.h"
+#include "PanelRun.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -38,26 +39,46 @@ protected:
 
 } // namespace
 
+// Releases the double's gated deliveries, waits without dispatching until its thread has queued
+// this many packets, then dispatches the packet messages one at a time and records the panels
+// after each.
+std::vector<std::vector<int32_t>> ApplyQueuedOneByOne(TForm1& form, const std::string& gate, int64_t count) {
+  std::vector<std::vector<int32_t>> shown;
+  SetNamedEvent(gate);
+  const ULONGLONG deadline = ::GetTickCount64() + 10000;
+  while (PacketQueue->Count() < count && ::GetTickCount64() < deadline) ::Sleep(5);
+  MSG msg;
+  while (::PeekMessageW(&msg, form.Handle(), TForm1::WM_PACKETREADY, TForm1::WM_PACKETREADY, PM_REMOVE)) {
+    ::DispatchMessageW(&msg);
+    std::vector<int32_t> ids;
+    for (size_t i = 0; i < form.DeviceFrames().Count(); ++i) ids.push_back(form.DeviceFrames().Frame(i).DeviceID());
+    shown.push_back(ids);
+  }
+  return shown;
+}
+
+const char* const kDevice1 = "010000000100000000000000000000000101000000";
+const char* const kDevice3 = "010000000300000000000000000000000304000000";
+
 TEST_F(PanelWindow, PacketsDeliveredInQuickSuccessionAreAppliedInOrder) {
   // The first poll is answered by three packets at once; later polls are never answered.
-  auto form = Start("init 997 now 0\n"
-                    "poll 997 thread 0100000001000000000000000000000001010000 00000000 "
-                    "01000000030000000000000000000000030400ffff\n"
-                    "poll 997 never\n");
-  ASSERT_TRUE(WaitFor([&] { return form->AppliedPackets().size() == 3; }, 10000)) << DoubleLog();
-  const std::vector<TBytes> expected = {
-      {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0},
-      {0, 0, 0, 0},
-      {1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 4, 0, 0xff, 0xff}};
-  EXPECT_EQ(form->AppliedPackets(), expected);
+  const std::string gate = UniqueName("gate");
+  auto form = Start(("init 997 now 0\npoll 997 event:" + gate + " " + kDevice1 + " 00000000 " + kDevice3 +
+                     "\npoll 997 never\n").c_str());
+  ASSERT_TRUE(WaitFor([&] { return form->Cycle().Updating(); }, 10000)) << DoubleLog();
+  const auto shown = ApplyQueuedOneByOne(*form, gate, 3);
+  EXPECT_EQ(shown, (std::vector<std::vector<int32_t>>{{1}, {}, {3}}));
   EXPECT_EQ(form->StatusText(), L"API library Initialised.");
 }
 
 TEST_F(PanelWindow, DeliveriesWithoutDataAreAppliedAsTheEmptyPacket) {
-  auto form = Start("init 997 now 0\npoll 997 now empty null:21\npoll 997 never\n");
-  ASSERT_TRUE(WaitFor([&] { return form->AppliedPackets().size() == 2; }, 10000)) << DoubleLog();
-  EXPECT_EQ(form->AppliedPackets()[0], (TBytes{0, 0, 0, 0}));
-  EXPECT_EQ(form->AppliedPackets()[1], (TBytes{0, 0, 0, 0}));
+  const std::string gate = UniqueName("gate");
+  auto form = Start(("init 997 now 0\npoll 997 event:" + gate + " " + kDevice1 + " empty " + kDevice1 +
+                     " null:21\npoll 997 never\n").c_str());
+  ASSERT_TRUE(WaitFor([&] { return form->Cycle().Updating(); }, 10000)) << DoubleLog();
+  const auto shown = ApplyQueuedOneByOne(*form, gate, 4);
+  EXPECT_EQ(shown, (std::vector<std::vector<int32_t>>{{1}, {}, {1}, {}})) << DoubleLog();
+  EXPECT_TRUE(form->Waiting());
 }
 
 TEST_F(PanelWindow, PacketReadyWithAnEmptyQueueDoesNothing) {
@@ -69,7 +90,7 @@ TEST_F(PanelWindow, PacketReadyWithAnEmptyQueueDoesNothing) {
     MSG msg;
     return !::PeekMessageW(&msg, form->Handle(), TForm1::WM_PACKETREADY, TForm1::WM_PACKETREADY, PM_NOREMOVE);
   }, 2000));
-  EXPECT_TRUE(form->AppliedPackets().empty());
+  EXPECT_EQ(form->DeviceFrames().Count(), 0u);
   EXPECT_TRUE(form->Cycle().Updating()) << "the outstanding poll is still outstanding";
   EXPECT_EQ(Count(DoubleLog(), " update "), 1u);
 }
@@ -82,6 +103,31 @@ TEST_F(PanelWindow, FirstPollFollowsInitialisationAtOnce) {
   const double initDone = std::atof(lines[1].c_str()), poll = std::atof(lines[2].c_str());
   EXPECT_NE(lines[2].find(" update "), std::string::npos) << lines[2];
   EXPECT_LT(poll - initDone, 150.0) << "the poll timer ticks at once when started, not after 200 ms";
+}
+
+// Wine has one DPI for all monitors and never sends WM_DPICHANGED, so the message is delivered
+// here as Windows would deliver it when the window moves to a 144 DPI monitor.
+TEST_F(PanelWindow, MovingToAnotherDpiScalesPanelsAndWindow) {
+  auto form = Start((std::string("init 997 now 0\npoll 997 thread 02000000") + std::string(kDevice1).substr(8) +
+                     std::string(kDevice3).substr(8) + "\npoll 997 never\n").c_str());
+  ASSERT_TRUE(WaitFor([&] { return form->DeviceFrames().Count() == 2; }, 10000)) << DoubleLog();
+  const UINT dpi = ::GetDpiForWindow(form->Handle());
+  auto clientHeight = [&] {
+    RECT r;
+    ::GetClientRect(form->Handle(), &r);
+    return r.bottom;
+  };
+  ASSERT_EQ(clientHeight(), ::MulDiv(2 * 182 + 19, int(dpi), 96));
+
+  const UINT next = dpi * 3 / 2;
+  RECT suggested{0, 0, 800, 800};
+  ::SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(next, next), LPARAM(&suggested));
+  EXPECT_EQ(clientHeight(), 2 * ::MulDiv(182, int(next), 96) + ::MulDiv(19, int(next), 96));
+  for (size_t i = 0; i < 2; ++i) {
+    RECT r;
+    ::GetWindowRect(static_cast<TFDeviceIntf&>(form->DeviceFrames().Frame(i)).Handle(), &r);
+    EXPECT_EQ(r.bottom - r.top, ::MulDiv(182, int(next), 96));
+  }
 }
 
 // The timer rules themselves, on a plain message-only window.

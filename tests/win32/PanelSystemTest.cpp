@@ -1,6 +1,6 @@
 // Q417Panel.exe driven from outside, with the device API library's test double beside it:
 // its status bar is read as an assistive tool reads it, the double logs every library call.
-#include "TestSupport.h"
+#include "PanelRun.h"
 
 #include <gtest/gtest.h>
 
@@ -11,41 +11,7 @@ using namespace testing_support;
 
 namespace {
 
-class PanelRun {
-public:
-  explicit PanelRun(const std::string& script)
-      : fScript(L"scr"), fLog(L"log"),
-        fProcess((fScript.Write(script), ProgramFolder() + L"Q417Panel.exe"), L"",
-                 {{L"NVQ417_DOUBLE_SCRIPT", fScript.Path()}, {L"NVQ417_DOUBLE_LOG", fLog.Path()}}) {
-    fStarted = ::GetTickCount64();
-    if (!fProcess.Started()) return;
-    WaitFor([&] { return (fMain = fProcess.FindTopWindow(L"TQ417PanelForm")) != nullptr; }, 20000);
-    if (fMain) fStatus = ::FindWindowExW(fMain, nullptr, L"msctls_statusbar32", nullptr);
-  }
-
-  bool Ready() const { return fStatus != nullptr; }
-  HWND Main() const { return fMain; }
-  std::string Status() const { return Narrow(ReadStatusBar(fStatus)); }
-  bool WaitStatus(const std::string& text, DWORD timeoutMs) {
-    return WaitFor([&] { return Status() == text; }, timeoutMs);
-  }
-  double SecondsSinceStart() const { return double(::GetTickCount64() - fStarted) / 1000.0; }
-  std::vector<std::string> Log() const { return Lines(fLog.Read()); }
-  // Log lines whose event (the word after the time stamp) is the given one.
-  std::vector<std::string> Events(const std::string& event) const {
-    std::vector<std::string> out;
-    for (const auto& line : Log())
-      if (line.find(" " + event + " ") != std::string::npos) out.push_back(line);
-    return out;
-  }
-  TChildProcess& Process() { return fProcess; }
-
-private:
-  TTempFile fScript, fLog;
-  TChildProcess fProcess;
-  ULONGLONG fStarted = 0;
-  HWND fMain = nullptr, fStatus = nullptr;
-};
+using PanelRun = TPanelRun;
 
 double Stamp(const std::string& line) { return std::atof(line.c_str()); }
 

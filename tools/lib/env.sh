@@ -61,6 +61,18 @@ q417_start_wine() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.q417-ready"
   fi
+  # The desktop process lives as long as the server. Started here, it holds none of the output
+  # handles of the first program that would otherwise start it (a test runner would wait on it).
+  wine explorer /desktop=Default,1280x1024 >/dev/null 2>&1 &
+  local i pid
+  for i in $(seq 100); do
+    for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
+      tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    sleep 0.1
+  done
+  echo "the Wine desktop did not start" >&2
+  return 1
 }
 
 q417_stop_started() {

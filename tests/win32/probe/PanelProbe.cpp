@@ -2,8 +2,12 @@
 //   q417probe wait-status TEXT [TIMEOUT_MS]   waits until the status bar shows TEXT
 //   q417probe status                          prints the status bar's text
 //   q417probe rect                            prints the window's place as WxH+X+Y
+//   q417probe wait-panels N [TIMEOUT_MS]      waits until N device panels are shown
+//   q417probe click NAME ELEMENT              clicks channel:N, mode:N or indicator of panel NAME
+//   q417probe check-layout DPI                checks that panels, status line and window fit DPI
 //   q417probe close                           asks the panel to close and waits for it
 // Exit code 0 on success, 1 on time-out or when no panel runs.
+#include "PanelDriver.h"
 #include "TestSupport.h"
 
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include <string>
 
 using namespace testing_support;
+using namespace panel_driver;
 
 namespace {
 
@@ -18,6 +23,37 @@ HWND Panel() { return ::FindWindowW(L"TQ417PanelForm", nullptr); }
 HWND StatusBar(HWND panel) { return panel ? ::FindWindowExW(panel, nullptr, L"msctls_statusbar32", nullptr) : nullptr; }
 
 } // namespace
+
+// The layout rules at a DPI: every panel 182 and the status line 19 design pixels high, the
+// client area exactly their sum, and every control of a panel inside the panel.
+int CheckLayout(UINT dpi) {
+  const HWND panel = Panel();
+  if (!panel) return 1;
+  auto scaled = [&](int v) { return ::MulDiv(v, int(dpi), 96); };
+  const auto panels = DevicePanels(panel);
+  const HWND bar = StatusBar(panel);
+  int failures = 0;
+  auto expect = [&](bool ok, const char* what, long got, long want) {
+    if (!ok) std::printf("FAIL %s: %ld, expected %ld\n", what, got, want), ++failures;
+  };
+  for (HWND p : panels) {
+    const SIZE size = ClientSize(p);
+    expect(size.cy == scaled(182), "panel height", size.cy, scaled(182));
+    expect(size.cx == ClientSize(panel).cx, "panel width", size.cx, ClientSize(panel).cx);
+    for (HWND child = ::GetWindow(p, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      const RECT r = RectIn(child, p);
+      expect(r.left >= 0 && r.top >= 0 && r.right <= size.cx && r.bottom <= size.cy, "control inside its panel",
+             r.bottom, size.cy);
+    }
+  }
+  const long statusHeight = ClientSize(bar).cy;
+  expect(statusHeight == scaled(19), "status line height", statusHeight, scaled(19));
+  const long want = long(panels.size()) * scaled(182) + scaled(19);
+  expect(ClientSize(panel).cy == want, "client height", ClientSize(panel).cy, want);
+  std::printf("%s dpi=%u panels=%zu panel-height=%ld client=%ldx%ld\n", failures ? "FAILED" : "ok", dpi, panels.size(),
+              panels.empty() ? 0L : ClientSize(panels[0]).cy, ClientSize(panel).cx, ClientSize(panel).cy);
+  return failures ? 1 : 0;
+}
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
@@ -48,6 +84,23 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
     return 0;
   }
+  if (command == L"wait-panels" && argc >= 3) {
+    const size_t count = std::wcstoul(argv[2], nullptr, 10);
+    const DWORD timeout = argc >= 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 20000;
+    return WaitFor([&] { return Panel() && DevicePanels(Panel()).size() == count; }, timeout, 50) ? 0 : 1;
+  }
+  if (command == L"click" && argc >= 4) {
+    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
+    if (!target) return 1;
+    const std::wstring element = argv[3];
+    const int n = element.find(L':') != std::wstring::npos ? std::stoi(element.substr(element.find(L':') + 1)) : 0;
+    if (element.rfind(L"channel:", 0) == 0) Click(target, ChannelTile(n));
+    else if (element.rfind(L"mode:", 0) == 0) Click(target, ModeTile(n));
+    else if (element == L"indicator") Click(target, IndicatorTile());
+    else return 2;
+    return 0;
+  }
+  if (command == L"check-layout" && argc >= 3) return CheckLayout(UINT(std::wcstoul(argv[2], nullptr, 10)));
   if (command == L"close") {
     const HWND panel = Panel();
     if (!panel) return 1;

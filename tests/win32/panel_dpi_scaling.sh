@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The control panel at 144 DPI: in a copy of the test prefix whose desktop is set to 144 DPI,
+# three panels are shown, their layout is checked (every panel and the status line scaled by 1.5,
+# nothing outside its panel) and a screenshot is taken for a person to look at.
+# Arguments: the folder of Q417Panel.exe with the test double, the screenshot to write.
+set -euo pipefail
+testbin=$1
+screenshot=$2
+: "${WINEPREFIX:?runs inside tools/test, which provides the Wine prefix}"
+
+prefix="$(dirname "$WINEPREFIX")/wineprefix-144dpi"
+rm -rf "$prefix"
+cp -a "$WINEPREFIX" "$prefix"
+rm -f "$prefix"/.update-timestamp
+export WINEPREFIX=$prefix
+cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$prefix"; }
+trap cleanup EXIT
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+
+script=$(mktemp)
+# Ids 3, 5, 9 in modes 2, 1 and 3, lamps lit.
+cat > "$script" <<'SCRIPT'
+init 997 now 0
+state 03000000030000000000010200000000020200640005000000040302010000000001040119000900000007000003000000000380018813
+poll 997 after:100 state
+SCRIPT
+export NVQ417_DOUBLE_SCRIPT="Z:${script//\//\\}"
+wine "$testbin/Q417Panel.exe" >/dev/null 2>&1 &
+probe() { wine "$testbin/q417probe.exe" "$@" | tr -d '\r'; }
+probe wait-panels 3 30000
+probe click FDeviceFrame3 channel:1 # select one panel, so that its selection bar shows too
+sleep 0.5                           # let the click be drawn before the picture is taken
+result=$(probe check-layout 144) && status=0 || status=$?
+echo "$result"
+rect=$(probe rect)
+import -window root -crop "$rect" +repage "$screenshot"
+echo "screenshot: $screenshot ($rect)"
+probe close >/dev/null || true
+rm -f "$script"
+exit $status

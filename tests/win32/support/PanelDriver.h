@@ -1,0 +1,44 @@
+// Drives a running control panel from outside as an operator would: its device panels, clicks
+// at the places of tiles, lamps and captions, the delay field and its buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace panel_driver {
+
+// Design places of a device panel's elements at 96 DPI (pixels within the panel).
+POINT ChannelTile(int channel);    // channel 1 to 8, above its lamp
+POINT ChannelLamp(int channel);
+POINT ChannelCaption(int channel);
+POINT ModeTile(int mode);          // mode 0 to 3, above its bar
+POINT ModeBar(int mode);
+POINT ModePicture(int mode);
+POINT IndicatorTile();
+POINT Background();                // the header strip: reacts to nothing
+
+// The main window's device panels, top to bottom.
+std::vector<HWND> DevicePanels(HWND mainWindow);
+HWND DevicePanel(HWND mainWindow, const std::wstring& objectName);
+std::wstring ObjectName(HWND panel);
+SIZE ClientSize(HWND window);
+RECT RectIn(HWND child, HWND parent); // child's window rectangle in parent's client coordinates
+// The panel's scale: its height over the design height of 182.
+double Scale(HWND panel);
+
+// A click (button down and up) posted at a design place of the panel.
+void Click(HWND panel, POINT design);
+
+HWND DelayEdit(HWND panel);
+HWND OkButton(HWND panel);
+HWND CancelButton(HWND panel);
+// Focuses the delay field with a click and types the characters into it.
+void TypeIntoDelay(HWND panel, const std::wstring& text);
+void PostChars(HWND window, const std::wstring& text);
+
+// The user's decimal separator, as the panel reads it.
+wchar_t DecimalSeparator();
+
+} // namespace panel_driver
