@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace testing_support;
 using namespace panel_driver;
@@ -59,6 +60,21 @@ bool FillerShown(HWND main) {
 }
 
 std::wstring Text(HWND window) { return WindowText(window); }
+
+bool PutOnClipboard(const std::wstring& text) {
+  if (!::OpenClipboard(nullptr)) return false;
+  ::EmptyClipboard();
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  bool placed = false;
+  if (memory) {
+    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    ::GlobalUnlock(memory);
+    placed = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!placed) ::GlobalFree(memory);
+  }
+  ::CloseClipboard();
+  return placed;
+}
 
 // The worked selector: id 5, version 1.2.3.4, mode 1, channel 3, indicator on, 2.5 ms.
 const TSelector kFive{5, 0x01020304, 1, 0x04, 1, 25};
@@ -172,6 +188,12 @@ TEST(PanelWindowSystem, DelayFieldOkCancelAndEscape) {
   Click(five, IndicatorTile()); // the next table still carries the stored delay
   EXPECT_EQ(panel.WaitTable(1), PacketHex({{5, 0, 1, 0x04, 0, 22}}, true));
   EXPECT_EQ(panel.Tables().size(), 2u) << "Cancel sends nothing";
+
+  // Pasted text is filtered as typing is.
+  ASSERT_TRUE(PutOnClipboard(L"-1a2" + sep + L"5" + sep + L"x"));
+  TypeIntoDelay(five, L"");
+  ::PostMessageW(edit, WM_PASTE, 0, 0);
+  EXPECT_TRUE(WaitFor([&] { return Text(edit) == L"-12" + sep + L"5"; }, 5000)) << Narrow(Text(edit));
 
   TypeIntoDelay(five, L"7000"); // beyond what a selector carries: clamped, never wrapped
   ::PostMessageW(OkButton(five), BM_CLICK, 0, 0);
