@@ -34,19 +34,26 @@ const Color kInk(255, 52, 64, 84);
 
 RectF ToRectF(const RECT& r) { return RectF(float(r.left), float(r.top), float(r.right - r.left), float(r.bottom - r.top)); }
 
+// An outlined shape inside r: its pen's last pixel falls on r's last row and column.
+RectF ShapeRect(const RECT& r) {
+  RectF f = ToRectF(r);
+  f.Width -= 1;
+  f.Height -= 1;
+  return f;
+}
+
 void Prepare(Graphics& g) {
   g.SetSmoothingMode(SmoothingModeAntiAlias);
   g.SetPixelOffsetMode(PixelOffsetModeHalf);
 }
 
-GraphicsPath* RoundedRect(GraphicsPath& path, RectF r, float radius) {
+void RoundedRect(GraphicsPath& path, RectF r, float radius) {
   const float d = radius * 2;
   path.AddArc(r.X, r.Y, d, d, 180, 90);
   path.AddArc(r.X + r.Width - d, r.Y, d, d, 270, 90);
   path.AddArc(r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
   path.AddArc(r.X, r.Y + r.Height - d, d, d, 90, 90);
   path.CloseFigure();
-  return &path;
 }
 
 // A picture is designed on a 40 x 40 grid and drawn scaled into r.
@@ -180,11 +187,8 @@ TGdiplusSession::~TGdiplusSession() {
 void DrawTile(HDC dc, const RECT& r, float scale) {
   Graphics g(dc);
   Prepare(g);
-  RectF f = ToRectF(r);
-  f.Width -= 1;
-  f.Height -= 1;
   GraphicsPath path;
-  RoundedRect(path, f, 7.0f * scale);
+  RoundedRect(path, ShapeRect(r), 7.0f * scale);
   SolidBrush face(kTileFace);
   Pen edge(kTileEdge, std::max(1.0f, scale));
   g.FillPath(&face, &path);
@@ -194,9 +198,7 @@ void DrawTile(HDC dc, const RECT& r, float scale) {
 void DrawLamp(HDC dc, const RECT& r, bool lit, float scale) {
   Graphics g(dc);
   Prepare(g);
-  RectF f = ToRectF(r);
-  f.Width -= 1;
-  f.Height -= 1;
+  const RectF f = ShapeRect(r);
   SolidBrush fill(lit ? kOn : kOff);
   g.FillEllipse(&fill, f);
   // A soft highlight so that a lamp reads as a lamp.
@@ -209,9 +211,7 @@ void DrawLamp(HDC dc, const RECT& r, bool lit, float scale) {
 void DrawBar(HDC dc, const RECT& r, bool lit, float scale) {
   Graphics g(dc);
   Prepare(g);
-  RectF f = ToRectF(r);
-  f.Width -= 1;
-  f.Height -= 1;
+  const RectF f = ShapeRect(r);
   SolidBrush fill(lit ? kOn : kOff);
   Pen edge(kOutline, std::max(1.0f, scale));
   g.FillRectangle(&fill, f);

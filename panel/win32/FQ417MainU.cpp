@@ -77,8 +77,11 @@ TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
 }
 
 TForm1::~TForm1() {
-  fDeviceFrames.Clear(); // the panels go before the window that holds them
+  // The panels go first, then the window with its other children, and only then the objects
+  // those children use (fonts, glyphs, the waiting display).
+  fDeviceFrames.Clear();
   if (HWND h = fHandle.Get()) ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+  fHandle.Reset();
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
@@ -181,10 +184,9 @@ void TForm1::ApplyDpi(UINT dpi) {
   imgButtons.Rebuild(dpi);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
   for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
-  const int height = fWaiting->Shown() && fDeviceFrames.Count() == 0 && client.bottom == ::MulDiv(DesignClientHeight, int(old), 96)
-                         ? Scale(DesignClientHeight)
-                         : q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
-                                                 fWaiting->Height(), Scale(StatusHeight));
+  const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
+                                                     fWaiting->Height(), Scale(StatusHeight))
+                            : Scale(DesignClientHeight);
   SetClientSize(::MulDiv(client.right, int(dpi), int(old)), height);
   LayoutControls();
 }
@@ -266,6 +268,7 @@ std::unique_ptr<q417::IDeviceFrame> TForm1::CreateDeviceFrame(int32_t deviceId, 
 }
 
 void TForm1::SizeWindow(size_t frameCount) {
+  fSized = true;
   fWaiting->Show(frameCount == 0);
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client); // top-aligned panels keep the width

@@ -99,6 +99,7 @@ private:
   win32::TWindow fHandle;
   HWND sbStatus = nullptr; // child of fHandle, destroyed with it
   std::unique_ptr<TWaitingDisplay> fWaiting;
+  bool fSized = false; // false while the window still has its design size
   win32::TWinTimer tmrPoll{1, q417::TUpdateCycle::PollPeriodMs, win32::TWinTimer::FirstTickAtOnce};
   win32::TWinTimer tmrWatchDog{2, q417::TUpdateCycle::WatchDogPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   std::unique_ptr<q417::TUpdateCycle> fCycle;
