@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -65,6 +66,14 @@ struct WindowTraits {
   static void Close(HWND h) noexcept { ::DestroyWindow(h); }
 };
 
+// Memory that another module allocated with the COM task allocator for this one to free.
+template <typename P>
+struct CoTaskMemTraits {
+  static P Invalid() noexcept { return nullptr; }
+  static bool Valid(P p) noexcept { return p != nullptr; }
+  static void Close(P p) noexcept { ::CoTaskMemFree(p); }
+};
+
 using THandle = TOwner<HANDLE, HandleTraits>;         // kernel objects: events, mutexes, files, threads
 using TRegKey = TOwner<HKEY, RegKeyTraits>;
 using TModule = TOwner<HMODULE, ModuleTraits>;
@@ -72,5 +81,6 @@ using TFont = TOwner<HFONT, GdiTraits<HFONT>>;
 using TBitmap = TOwner<HBITMAP, GdiTraits<HBITMAP>>;
 using TIcon = TOwner<HICON, IconTraits>;
 using TWindow = TOwner<HWND, WindowTraits>;
+using TCoTaskString = TOwner<wchar_t*, CoTaskMemTraits<wchar_t*>>; // link ole32 where used
 
 } // namespace win32

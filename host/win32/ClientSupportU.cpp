@@ -1,0 +1,91 @@
+#include "ClientSupportU.h"
+
+#include "ClientBinding.h"
+#include "DebugUtilsU.h"
+
+#include <shellapi.h>
+
+namespace ClientSupport {
+std::wstring LibraryPath;
+std::wstring LibraryFileName;
+win32::TModule LibraryHandle;
+TPELLIX_DeviceMeta MetaEntry = nullptr;
+TPELLIX_DeviceUpdate UpdateEntry = nullptr;
+uint32_t DeviceType = 0;
+std::wstring DeviceTypeName;
+int32_t BaudRate = 0;
+} // namespace ClientSupport
+
+using namespace ClientSupport;
+
+namespace {
+
+class TWin32ClientPlatform final : public pellix::IClientLibraryPlatform {
+public:
+  bool FileExists(const std::wstring& path) override {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+  bool Load(const std::wstring& pathOrName) override {
+    LibraryHandle.Reset(::LoadLibraryW(pathOrName.c_str()));
+    return bool(LibraryHandle);
+  }
+  bool Resolve(const char* exportName) override {
+    const FARPROC address = ::GetProcAddress(LibraryHandle.Get(), exportName);
+    if (std::string_view(exportName) == pellix::MetaExportName)
+      MetaEntry = reinterpret_cast<TPELLIX_DeviceMeta>(reinterpret_cast<void*>(address));
+    else if (std::string_view(exportName) == pellix::UpdateExportName)
+      UpdateEntry = reinterpret_cast<TPELLIX_DeviceUpdate>(reinterpret_cast<void*>(address));
+    return address != nullptr;
+  }
+  void Unload() override { FreeClientLibrary(); }
+  void DebugOut(const std::wstring& line) override { ::DebugOut(line); }
+};
+
+std::vector<std::wstring> CommandLineArguments() {
+  int count = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::wstring> arguments;
+  if (argv == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(argv[i]); // argv[0] is the program
+  ::LocalFree(argv);
+  return arguments;
+}
+
+} // namespace
+
+bool InitClientLibrary() {
+  LibraryHandle.Release(); // cleared, not freed: nothing is loaded before start-up
+  MetaEntry = nullptr;
+  TWin32ClientPlatform platform;
+  pellix::TClientLibraryNames names;
+  const bool bound = pellix::InitClientLibrary(CommandLineArguments(), platform, names);
+  LibraryPath = names.LibraryPath;
+  LibraryFileName = names.LibraryFileName;
+  return bound;
+}
+
+bool BindClientLibrary() {
+  TWin32ClientPlatform platform;
+  return pellix::BindClientLibrary(LibraryPath, platform);
+}
+
+bool LoadClientLibrary() {
+  TWin32ClientPlatform platform;
+  return pellix::LoadClientLibrary(LibraryPath, platform);
+}
+
+void FreeClientLibrary() {
+  MetaEntry = nullptr;
+  UpdateEntry = nullptr;
+  LibraryHandle.Reset();
+}
+
+int32_t QueryDeviceMeta() {
+  if (MetaEntry == nullptr) return 0;
+  wchar_t* name = nullptr;
+  const int32_t result = MetaEntry(&DeviceType, &name, &BaudRate);
+  const win32::TCoTaskString owned(name);
+  if (owned) DeviceTypeName = owned.Get();
+  return result;
+}
