@@ -254,7 +254,8 @@ TEST_F(DiscoveryFixture, RescanKeepsDevicesByCaseInsensitiveNameButNotWithBlanks
 }
 
 TEST_F(DiscoveryFixture, APortHeldElsewhereClosesItsDeviceAndTheSameRescanMayReopenIt) {
-  // On Windows the serial library's own open handle makes the exclusive probe fail.
+  // On Windows the serial library's own open handle makes the exclusive probe fail. Wine does
+  // not enforce exclusive opens of COM ports, so this rule can be shown only here.
   registry.AddFTDIPort(L"COM3");
   serial.waiting = {L"COM3"};
   discovery.FirstDiscovery();
