@@ -1,6 +1,7 @@
 #include "PellixF.h"
 
 #include "PellixUSBU.h"
+#include "WinForm.h"
 
 int32_t DebugMode = 0;
 
@@ -28,14 +29,7 @@ std::unique_ptr<TForm1> TForm1::Create(HINSTANCE instance, uint32_t deviceType, 
 }
 
 TForm1::TForm1(HINSTANCE instance, const std::wstring& caption) : fInstance(instance) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpszClassName = ClassName;
-  ::RegisterClassExW(&wc); // fails harmlessly when already registered
+  win32::RegisterFormClass(instance, ClassName, WindowProc);
 
   RECT r{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
@@ -48,18 +42,7 @@ TForm1::~TForm1() {
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
-  if (msg == WM_NCCREATE) {
-    auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    form->fHandle.Reset(hwnd);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-  }
-  auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (form == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  try {
-    return form->HandleMessage(msg, wParam, lParam);
-  } catch (...) {
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
+  return win32::FormWindowProc<TForm1, &TForm1::fHandle, &TForm1::HandleMessage>(hwnd, msg, wParam, lParam);
 }
 
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

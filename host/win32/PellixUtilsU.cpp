@@ -17,16 +17,16 @@ win32::TRegKey OpenReadOnly(const std::wstring& keyPath) {
 // Registry names are at most 255 characters for keys and 16383 for values.
 constexpr DWORD MaxNameChars = 16384;
 
-} // namespace
-
-bool TRegistryReader::SubKeyNames(const std::wstring& keyPath, std::vector<std::wstring>& names) {
+// The names of a key's subkeys or values, through RegEnumKeyExW or RegEnumValueW.
+template <typename Enumerate>
+bool EnumNames(const std::wstring& keyPath, std::vector<std::wstring>& names, Enumerate enumerate) {
   names.clear();
   const win32::TRegKey key = OpenReadOnly(keyPath);
   if (!key) return false;
   std::wstring name(MaxNameChars, L'\0');
   for (DWORD i = 0;; ++i) {
     DWORD length = MaxNameChars;
-    const LSTATUS status = ::RegEnumKeyExW(key.Get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    const LSTATUS status = enumerate(key.Get(), i, name.data(), &length);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status == ERROR_SUCCESS) names.emplace_back(name.c_str(), length);
     else if (status != ERROR_MORE_DATA) break;
@@ -34,19 +34,18 @@ bool TRegistryReader::SubKeyNames(const std::wstring& keyPath, std::vector<std::
   return true;
 }
 
+} // namespace
+
+bool TRegistryReader::SubKeyNames(const std::wstring& keyPath, std::vector<std::wstring>& names) {
+  return EnumNames(keyPath, names, [](HKEY key, DWORD i, wchar_t* name, DWORD* length) {
+    return ::RegEnumKeyExW(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
 bool TRegistryReader::ValueNames(const std::wstring& keyPath, std::vector<std::wstring>& names) {
-  names.clear();
-  const win32::TRegKey key = OpenReadOnly(keyPath);
-  if (!key) return false;
-  std::wstring name(MaxNameChars, L'\0');
-  for (DWORD i = 0;; ++i) {
-    DWORD length = MaxNameChars;
-    const LSTATUS status = ::RegEnumValueW(key.Get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status == ERROR_SUCCESS) names.emplace_back(name.c_str(), length);
-    else if (status != ERROR_MORE_DATA) break;
-  }
-  return true;
+  return EnumNames(keyPath, names, [](HKEY key, DWORD i, wchar_t* name, DWORD* length) {
+    return ::RegEnumValueW(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 bool TRegistryReader::ReadString(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& data) {

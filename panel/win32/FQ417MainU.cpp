@@ -1,6 +1,7 @@
 #include "FQ417MainU.h"
 
 #include "WideText.h"
+#include "WinForm.h"
 
 #include <commctrl.h>
 
@@ -57,17 +58,10 @@ std::unique_ptr<TForm1> TForm1::Create(HINSTANCE instance) {
 }
 
 TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpszClassName = ClassName;
-  wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-  ::RegisterClassExW(&wc); // fails harmlessly when already registered
+  win32::RegisterFormClass(instance, ClassName, WindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
+                           static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                           ::GetSystemMetrics(SM_CXSMICON),
+                                                           ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
 
   // Created at the 96 DPI design size, then fitted to the DPI the window gets.
   RECT r{0, 0, DesignClientWidth, DesignClientHeight};
@@ -85,18 +79,7 @@ TForm1::~TForm1() {
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
-  if (msg == WM_NCCREATE) {
-    auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    form->fHandle.Reset(hwnd);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-  }
-  auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (form == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  try {
-    return form->HandleMessage(msg, wParam, lParam);
-  } catch (...) {
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
+  return win32::FormWindowProc<TForm1, &TForm1::fHandle, &TForm1::HandleMessage>(hwnd, msg, wParam, lParam);
 }
 
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -1,0 +1,44 @@
+// The window-procedure plumbing of a form class T (a top-level window owned by a C++ object):
+// the object comes in as the creation parameter, WM_NCCREATE binds it to the window, and every
+// message goes to its handler with exceptions kept inside the procedure.
+#pragma once
+
+#include "WinHandles.h"
+
+#include <windows.h>
+
+namespace win32 {
+
+// Registers the class once; a second registration fails harmlessly.
+inline void RegisterFormClass(HINSTANCE instance, const wchar_t* className, WNDPROC procedure, HICON icon = nullptr,
+                              HICON smallIcon = nullptr) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = instance;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = className;
+  wc.hIcon = icon;
+  wc.hIconSm = smallIcon;
+  ::RegisterClassExW(&wc);
+}
+
+// Called from T's static window procedure, which may name its private members here.
+template <typename T, TWindow T::*Handle, LRESULT (T::*Handler)(UINT, WPARAM, LPARAM)>
+LRESULT FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  if (msg == WM_NCCREATE) {
+    auto* form = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    (form->*Handle).Reset(hwnd);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  auto* form = reinterpret_cast<T*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  try {
+    return (form->*Handler)(msg, wParam, lParam);
+  } catch (...) {
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+} // namespace win32
