@@ -47,7 +47,9 @@ TWindowWatch WatchUntilExit(TChildProcess& host, DWORD timeoutMs) {
         if (HWND w = host.FindTopWindow(HostClass)) {
           watch.sawWindow = true;
           watch.everVisible |= ::IsWindowVisible(w) != FALSE;
-          if (HWND count = ::GetDlgItem(w, lblDeviceCountId)) watch.deviceCount = Narrow(WindowText(count));
+          // A window that is being destroyed answers with no text; keep what it showed before.
+          if (HWND count = ::GetDlgItem(w, lblDeviceCountId))
+            if (const std::string text = Narrow(WindowText(count)); !text.empty()) watch.deviceCount = text;
         }
         return ::WaitForSingleObject(host.Handle(), 0) == WAIT_OBJECT_0;
       },
