@@ -69,8 +69,10 @@ public:
     fPending += fSim->Selector.Receive(std::string_view(reinterpret_cast<const char*>(data), size_t(length)));
     return 0;
   }
-  // Answers arrive with the command that causes them, so an empty input stays empty.
-  int32_t Read(uint8_t* buffer, int32_t size, int32_t& received, DWORD) override {
+  // Answers arrive with the command that causes them, so an empty input stays empty: the read
+  // waits out its time-out as on a port, and a caller's read loop does not spin.
+  int32_t Read(uint8_t* buffer, int32_t size, int32_t& received, DWORD timeoutMs) override {
+    if (fPending.empty()) ::Sleep(timeoutMs);
     received = int32_t(std::min(fPending.size(), size_t(size)));
     std::copy_n(fPending.begin(), received, buffer);
     fPending.erase(0, size_t(received));
