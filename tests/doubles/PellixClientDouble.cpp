@@ -48,7 +48,7 @@ void Delay() {
 
 extern "C" {
 
-int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName, int32_t* BaudRate) {
+int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName, int32_t* BaudRate) try {
   Log("meta");
   Delay();
   const std::wstring mode = Env(L"PELLIX_CLIENT_META", L"0");
@@ -62,10 +62,12 @@ int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName
     *DeviceTypeName = copy;
   }
   return int32_t(std::wcstol(mode.c_str(), nullptr, 0));
+} catch (...) {
+  return 8; // out of memory
 }
 
 int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Response, const TNVSerialRefs* SerialRefs,
-                                    void** HelperPointer) {
+                                    void** HelperPointer) try {
   Delay();
   if (Request == nullptr || Response == nullptr || SerialRefs == nullptr || HelperPointer == nullptr) return 87;
   Log("update request=" + std::to_string(Request->Length) + " refs=" + std::to_string(SerialRefs->Length));
@@ -79,6 +81,8 @@ int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Respons
   Response->Data = out;
   Response->Length = length;
   return 0;
+} catch (...) {
+  return 8;
 }
 
 } // extern "C"

@@ -37,10 +37,14 @@ void TDebugMonitor::Run() {
     const auto* bytes = static_cast<const char*>(fView);
     DWORD pid = 0;
     std::memcpy(&pid, bytes, sizeof pid);
-    std::string text(bytes + sizeof pid, strnlen(bytes + sizeof pid, BufferSize - sizeof pid));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::lock_guard lock(fLock);
-    fLines.emplace_back(pid, std::move(text));
+    try {
+      std::string text(bytes + sizeof pid, strnlen(bytes + sizeof pid, BufferSize - sizeof pid));
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      std::lock_guard lock(fLock);
+      fLines.emplace_back(pid, std::move(text));
+    } catch (...) {
+      // Out of memory: the line is lost, the monitor keeps taking lines.
+    }
   }
 }
 
