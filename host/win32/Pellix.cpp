@@ -41,8 +41,9 @@ void RunHost(HINSTANCE instance) {
   pellix::TPortProber prober;
   TNVSerialLibrary serial;
   {
-    const std::unique_ptr<TForm1> form =
-        TForm1::Create(instance, ClientSupport::DeviceType, ClientSupport::DeviceTypeName, registry, prober, serial);
+    const THostIdentity identity{ClientSupport::LibraryPath, ClientSupport::DeviceType, ClientSupport::DeviceTypeName,
+                                 TClientEntries{ClientSupport::UpdateEntry, ClientSupport::MetaEntry}};
+    const std::unique_ptr<TForm1> form = TForm1::Create(instance, identity, registry, prober, serial);
     if (form && DebugMode != 0) {
       ::ShowWindow(form->Handle(), SW_SHOW);
       ::UpdateWindow(form->Handle());

@@ -1,5 +1,6 @@
 #include "PellixF.h"
 
+#include "HostNames.h"
 #include "PellixUSBU.h"
 #include "WinForm.h"
 
@@ -11,34 +12,52 @@ namespace {
 constexpr int kClientWidth = 355;
 constexpr int kClientHeight = 117;
 constexpr int kFontHeight = 11;
-constexpr int kRowTop = 65, kRowHeight = 13, kCaptionLeft = 33, kCaptionWidth = 64, kValueLeft = 103;
+constexpr int kTextHeight = 13;
+constexpr int kValueLeft = 103;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_APPWINDOW; // small caption, yet its own taskbar button
 
+// The five rows: caption (its right edge at x = 97), design-time value text, value id.
+struct TRow {
+  int top, captionLeft, captionWidth;
+  const wchar_t* caption;
+  const wchar_t* designValue;
+  int valueId;
+};
+const TRow kRows[5] = {
+    {8, 34, 63, L"Client Library", L"Path", TForm1::lblDllPathId},
+    {27, 8, 89, L"Device Type Name", L"Name", TForm1::lblDeviceTypeNameId},
+    {46, 24, 73, L"Device Type ID", L"ID", TForm1::lblDeviceTypeIDId},
+    {65, 33, 64, L"Device Count", L"Count", TForm1::lblDeviceCountId},
+    {92, 38, 59, L"Client Count", L"0", TForm1::lblClientCountId},
+};
+
 } // namespace
 
-std::unique_ptr<TForm1> TForm1::Create(HINSTANCE instance, uint32_t deviceType, const std::wstring& deviceTypeName,
+std::unique_ptr<TForm1> TForm1::Create(HINSTANCE instance, const THostIdentity& identity,
                                        pellix::IRegistryReader& registry, pellix::IPortProber& prober,
                                        pellix::ISerialLibrary& serial) {
-  std::unique_ptr<TForm1> form(new TForm1(instance, L"Pellix (" + deviceTypeName + L")"));
+  std::unique_ptr<TForm1> form(new TForm1(instance, identity));
   if (!form->fHandle) return nullptr;
-  form->fDiscovery = std::make_unique<pellix::TDeviceDiscovery>(deviceType, registry, prober, serial,
+  form->fDiscovery = std::make_unique<pellix::TDeviceDiscovery>(identity.DeviceType, registry, prober, serial,
                                                                   static_cast<pellix::IDiscoveryOwner&>(*form));
   form->FormCreate();
   return form;
 }
 
-TForm1::TForm1(HINSTANCE instance, const std::wstring& caption) : fInstance(instance) {
+TForm1::TForm1(HINSTANCE instance, const THostIdentity& identity) : fInstance(instance), fIdentity(identity) {
   win32::RegisterFormClass(instance, ClassName, WindowProc);
-
   RECT r{0, 0, kClientWidth, kClientHeight};
   ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
+  const std::wstring caption = L"Pellix (" + identity.DeviceTypeName + L")";
   ::CreateWindowExW(kExStyle, ClassName, caption.c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
                     r.bottom - r.top, nullptr, nullptr, instance, this);
 }
 
 TForm1::~TForm1() {
+  StopListener(); // before anything the library's calls might still use goes
   if (HWND h = fHandle.Get()) ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+  fHandle.Reset();
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
@@ -62,6 +81,12 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_DEVICECHANGE:
     WMDeviceChange(wParam);
     return TRUE;
+  case WM_CLOSE:
+    // Closed by hand in debug mode: the listener's handlers may be inside the library, which is
+    // unloaded once the message loop ends, so they stop first.
+    StopListener();
+    ::DestroyWindow(hwnd);
+    return 0;
   case WM_DESTROY:
     tmrGarbage.Stop();
     tmrDiscover.Stop();
@@ -69,7 +94,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_NCDESTROY:
     fHandle.Release();
-    lblDeviceCount = nullptr;
+    lblDllPath = lblDeviceTypeName = lblDeviceTypeID = lblDeviceCount = lblClientCount = nullptr;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   default:
@@ -84,12 +109,19 @@ void TForm1::CreateControls() {
   const auto scale = [dpi](int v) { return ::MulDiv(v, int(dpi), USER_DEFAULT_SCREEN_DPI); };
   fFont.Reset(::CreateFontW(-scale(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Tahoma"));
-  const HWND label4 = ::CreateWindowExW(0, L"STATIC", L"Device Count", WS_CHILD | WS_VISIBLE | SS_RIGHT, scale(kCaptionLeft),
-                                        scale(kRowTop), scale(kCaptionWidth), scale(kRowHeight), hwnd, nullptr, fInstance, nullptr);
-  lblDeviceCount = ::CreateWindowExW(0, L"STATIC", L"Count", WS_CHILD | WS_VISIBLE, scale(kValueLeft), scale(kRowTop),
-                                     scale(kClientWidth - kValueLeft - 8), scale(kRowHeight), hwnd,
-                                     reinterpret_cast<HMENU>(INT_PTR(lblDeviceCountId)), fInstance, nullptr);
-  for (const HWND child : {label4, lblDeviceCount}) ::SendMessageW(child, WM_SETFONT, WPARAM(fFont.Get()), FALSE);
+  HWND* values[5] = {&lblDllPath, &lblDeviceTypeName, &lblDeviceTypeID, &lblDeviceCount, &lblClientCount};
+  for (int i = 0; i < 5; ++i) {
+    const TRow& row = kRows[i];
+    // Standard static texts, so that assistive tools read captions and values alike.
+    const HWND caption = ::CreateWindowExW(0, L"STATIC", row.caption, WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX,
+                                           scale(row.captionLeft), scale(row.top), scale(row.captionWidth),
+                                           scale(kTextHeight), hwnd, nullptr, fInstance, nullptr);
+    *values[i] = ::CreateWindowExW(0, L"STATIC", row.designValue, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                   scale(kValueLeft), scale(row.top), scale(kClientWidth - kValueLeft - 4),
+                                   scale(kTextHeight), hwnd, reinterpret_cast<HMENU>(INT_PTR(row.valueId)), fInstance,
+                                   nullptr);
+    for (const HWND text : {caption, *values[i]}) ::SendMessageW(text, WM_SETFONT, WPARAM(fFont.Get()), FALSE);
+  }
   if (dpi != USER_DEFAULT_SCREEN_DPI) {
     RECT r{0, 0, scale(kClientWidth), scale(kClientHeight)};
     ::AdjustWindowRectExForDpi(&r, kStyle, FALSE, kExStyle, dpi);
@@ -98,6 +130,9 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::FormCreate() {
+  ::SetWindowTextW(lblDllPath, fIdentity.LibraryPath.c_str());
+  ::SetWindowTextW(lblDeviceTypeName, fIdentity.DeviceTypeName.c_str());
+  ::SetWindowTextW(lblDeviceTypeID, (L"0x" + pellix::Hex(fIdentity.DeviceType, 8)).c_str());
   tmrGarbage.Attach(Handle());
   tmrDiscover.Attach(Handle());
   tmrGarbage.Start();
@@ -105,23 +140,32 @@ void TForm1::FormCreate() {
   RegisterUSBNotification(Handle());
   fDiscovery->FirstDiscovery();
   fIdle = std::make_unique<pellix::TIdleShutdown>(DebugMode);
+  fPipeConnector = std::make_unique<TPipeConnector>(pellix::PipeName(fIdentity.DeviceTypeName), fIdentity.LibraryPath,
+                                                    fDiscovery->refSerial(), fIdentity.Entries);
+  fPipeConnector->Initialise(); // a listener that does not listen sees no client: the host idles out
+}
+
+void TForm1::StopListener() {
+  if (!fPipeConnector) return;
+  fPipeConnector->TerminateAndWait();
+  fPipeConnector.reset(); // waits for its thread if the stop took longer than its bound
 }
 
 void TForm1::tmrGarbageTimer() {
-  // No client can connect before the pipe listener exists, so every tick is an idle one and the
-  // host ends after the idle limit, as when no client ever connects.
-  if (fIdle->Tick(0)) ::DestroyWindow(fHandle.Get());
+  if (!fPipeConnector) return;
+  const int32_t clients = fPipeConnector->ListnerCount();
+  ::SetWindowTextW(lblClientCount, std::to_wstring(clients).c_str());
+  if (!fIdle->Tick(clients)) return;
+  StopListener();
+  ::DestroyWindow(fHandle.Get());
 }
 
 void TForm1::tmrDiscoverTimer() { fDiscovery->DiscoverTimerTick(); }
 
 void TForm1::WMDeviceChange(WPARAM wParam) { fDiscovery->DeviceChange(uint32_t(wParam & 0xFFFFFFFFu)); }
 
-void TForm1::ShowDeviceCount(size_t count) {
-  ::SetWindowTextW(lblDeviceCount, std::to_wstring(count).c_str());
-}
+void TForm1::ShowDeviceCount(size_t count) { ::SetWindowTextW(lblDeviceCount, std::to_wstring(count).c_str()); }
 
-void TForm1::UpdateSerialRefs(const std::vector<int32_t>&) {
-  // The pipe listener takes each new list here once it exists; until then no client library
-  // call can use the references.
+void TForm1::UpdateSerialRefs(const std::vector<int32_t>& refs) {
+  if (fPipeConnector) fPipeConnector->UpdateSerialRefs(refs); // the first list goes in with the listener
 }

@@ -1,10 +1,12 @@
-// The device host's window TForm1: hidden unless in debug mode, it runs discovery on the main
-// thread (its creation, WM_DEVICECHANGE, the discovery timer), shows the number of open
-// devices, and ends the host through its idle timer.
+// The device host's window TForm1: hidden unless in debug mode, it is the host's hub on the
+// main thread. Its creation runs the first discovery and starts the pipe listener; it handles
+// device changes and the discovery timer, shows the client library, device type, device count
+// and client count, and ends the host once no client has been connected for the idle limit.
 #pragma once
 
 #include "DeviceDiscovery.h"
 #include "IdleShutdown.h"
+#include "TPipeConnectorU.h"
 #include "WinHandles.h"
 #include "WinTimer.h"
 
@@ -15,13 +17,23 @@
 // is created.
 extern int32_t DebugMode;
 
+// What the window shows of the client library and hands to the listener.
+struct THostIdentity {
+  std::wstring LibraryPath;
+  uint32_t DeviceType = 0;
+  std::wstring DeviceTypeName;
+  TClientEntries Entries;
+};
+
 class TForm1 final : private pellix::IDiscoveryOwner {
 public:
   static constexpr const wchar_t* ClassName = L"TPellixHostForm";
-  static constexpr int lblDeviceCountId = 104; // control id, for tools that read the count
+  // Control ids of the value labels, for assistive tools and tests.
+  enum : int { lblDllPathId = 101, lblDeviceTypeNameId = 102, lblDeviceTypeIDId = 103, lblDeviceCountId = 104,
+               lblClientCountId = 105 };
 
   // Creates the window (not shown) and runs FormCreate. Null when the window cannot be made.
-  static std::unique_ptr<TForm1> Create(HINSTANCE instance, uint32_t deviceType, const std::wstring& deviceTypeName,
+  static std::unique_ptr<TForm1> Create(HINSTANCE instance, const THostIdentity& identity,
                                         pellix::IRegistryReader& registry, pellix::IPortProber& prober,
                                         pellix::ISerialLibrary& serial);
   ~TForm1() override;
@@ -32,10 +44,11 @@ public:
   const pellix::TDeviceDiscovery& Discovery() const noexcept { return *fDiscovery; }
 
 private:
-  TForm1(HINSTANCE instance, const std::wstring& caption);
+  TForm1(HINSTANCE instance, const THostIdentity& identity);
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  void StopListener();
 
   void FormCreate();
   void tmrGarbageTimer();
@@ -47,11 +60,15 @@ private:
   void UpdateSerialRefs(const std::vector<int32_t>& refs) override;
 
   HINSTANCE fInstance;
+  THostIdentity fIdentity;
   win32::TWindow fHandle;
   win32::TFont fFont;
-  HWND lblDeviceCount = nullptr; // child of fHandle, destroyed with it
+  // Children of fHandle, destroyed with it.
+  HWND lblDllPath = nullptr, lblDeviceTypeName = nullptr, lblDeviceTypeID = nullptr, lblDeviceCount = nullptr,
+       lblClientCount = nullptr;
   win32::TWinTimer tmrGarbage{1, pellix::TIdleShutdown::TickPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   win32::TWinTimer tmrDiscover{2, pellix::TDeviceDiscovery::DiscoverPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   std::unique_ptr<pellix::TDeviceDiscovery> fDiscovery;
   std::unique_ptr<pellix::TIdleShutdown> fIdle;
+  std::unique_ptr<TPipeConnector> fPipeConnector;
 };

@@ -1,0 +1,173 @@
+#include "TPipeConnectorU.h"
+
+#include "HostNames.h"
+#include "NVErrorsU.h"
+
+#include <algorithm>
+
+namespace {
+
+HANDLE MakeInstance(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD outBuffer, DWORD inBuffer) {
+  return ::CreateNamedPipeW(path, openMode, pipeMode, TPipeConnector::MaxInstances, outBuffer, inBuffer, 0, nullptr);
+}
+
+} // namespace
+
+TPipeConnector::TPipeConnector(const std::wstring& wsPipeName, const std::wstring& WSDLLName,
+                               const std::vector<int32_t>& SerialObj, TClientEntries entries, DWORD busyTimeoutMs,
+                               TInstanceMaker makeInstance)
+    : fSerialObj(SerialObj), fPipeName(wsPipeName),
+      // An event of this name that a waiting client made already is opened instead. Failing to
+      // make it is not fatal: the listener then works the same and signals nothing.
+      evACK(::CreateEventW(nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
+      evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)), evInit(win32::MakeEvent(true, false)),
+      evInitAck(win32::MakeEvent(true, false)), evOnConnect(win32::MakeEvent(false, false)),
+      fClientAggregator(SerialObj, entries, busyTimeoutMs), fMakeInstance(makeInstance ? makeInstance : MakeInstance) {
+  const bool ready = evTerm && evTermAck && fTerminated.Valid() && evInit && evInitAck && fInitialised.Valid() &&
+                     fClients.Valid() && evOnConnect;
+  if (ready) Start(); // without a thread every request answers "already terminated"
+}
+
+TPipeConnector::~TPipeConnector() {
+  // Normally stopped through TerminateAndWait; a listener destroyed without it stops here.
+  if (Started() && !IsTerminated()) ::SetEvent(evTerm.Get());
+  WaitFor();
+}
+
+win32::THandle TPipeConnector::CreatePipeInstance() {
+  return win32::THandle(fMakeInstance(pellix::PipePath(fPipeName).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, dwPipeWriteBuffer,
+                                      dwPipeReadBuffer));
+}
+
+DWORD TPipeConnector::StartConnect() {
+  fConnectRecord = OVERLAPPED{};
+  fConnectRecord.hEvent = evOnConnect.Get();
+  if (::ConnectNamedPipe(hPipe.Get(), &fConnectRecord)) {
+    ::SetEvent(evOnConnect.Get());
+    return ERROR_SUCCESS;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    fConnectPending = true;
+    return ERROR_SUCCESS;
+  }
+  if (error == ERROR_PIPE_CONNECTED) {
+    // A client came between the instance's creation and the connect: no completion will be
+    // reported, so report it here and the hand-over takes it as any other.
+    ::SetEvent(evOnConnect.Get());
+    return ERROR_SUCCESS;
+  }
+  return error;
+}
+
+void TPipeConnector::Execute() {
+  const HANDLE waits[3] = {evTerm.Get(), evInit.Get(), evOnConnect.Get()};
+  for (;;) {
+    const DWORD woken = ::WaitForMultipleObjects(3, waits, FALSE, fRetryPending ? RetryMs : INFINITE);
+    if (woken == WAIT_OBJECT_0) {
+      ::ResetEvent(evTerm.Get());
+      break;
+    }
+    if (woken == WAIT_OBJECT_0 + 1) {
+      ::ResetEvent(evInit.Get());
+      HandleInitialise();
+      ::SetEvent(evInitAck.Get());
+    } else if (woken == WAIT_OBJECT_0 + 2) {
+      HandOver();
+    } else if (woken == WAIT_TIMEOUT) {
+      ListenNext();
+    } else {
+      break; // the wait failed: end as after a stop request
+    }
+  }
+  Shutdown();
+}
+
+void TPipeConnector::HandleInitialise() {
+  hPipe = CreatePipeInstance();
+  if (!hPipe) {
+    iErrorResult = ::GetLastError();
+    return;
+  }
+  fInitialised.Set();
+  iErrorResult = StartConnect();
+  if (iErrorResult == ERROR_SUCCESS) ::SetEvent(evACK.Get());
+}
+
+void TPipeConnector::HandOver() {
+  fConnectPending = false;
+  if (hPipe) {
+    // Made and listed under the list lock: a handler that ends at once finds itself listed.
+    win32::TLock lock(fListLock);
+    auto* handler = new TPipeHandler(hPipe.Release(), this, &fClientAggregator);
+    if (handler->Running()) fListenerContainer.push_back(handler);
+    else delete handler; // closes the instance: the client sees its pipe end
+  }
+  fClients.Set();
+  ListenNext();
+}
+
+void TPipeConnector::ListenNext() {
+  hPipe = CreatePipeInstance();
+  fRetryPending = !hPipe || StartConnect() != ERROR_SUCCESS;
+  if (fRetryPending) hPipe.Reset();
+}
+
+void TPipeConnector::Shutdown() {
+  fTerminated.Set();
+  if (fConnectPending) {
+    ::CancelIoEx(hPipe.Get(), &fConnectRecord);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(hPipe.Get(), &fConnectRecord, &ignored, TRUE);
+    fConnectPending = false;
+  }
+  hPipe.Reset();
+  for (;;) {
+    TPipeHandler* handler = nullptr;
+    {
+      win32::TLock lock(fListLock);
+      if (fListenerContainer.empty()) break;
+      handler = fListenerContainer.front();
+      fListenerContainer.erase(fListenerContainer.begin());
+    }
+    handler->TerminateAndWait();
+    delete handler; // waits for its thread
+  }
+  ::SetEvent(evTermAck.Get());
+}
+
+int32_t TPipeConnector::Initialise() {
+  win32::TLock lock(csAccess);
+  if (!Started() || IsTerminated()) return NVERR_ALREADY_TERMINATED;
+  if (IsInitialised()) return NVERR_ALREADY_INITIALISED;
+  ::SetEvent(evInit.Get());
+  const DWORD answer = ::WaitForSingleObject(evInitAck.Get(), RequestTimeoutMs);
+  const int32_t result = answer == WAIT_OBJECT_0 ? int32_t(iErrorResult)
+                         : answer == WAIT_TIMEOUT ? NVERR_LISTENER_NO_ANSWER
+                                                  : NVERR_WAIT_FAILED;
+  ::ResetEvent(evInitAck.Get());
+  return result;
+}
+
+int32_t TPipeConnector::TerminateAndWait() {
+  win32::TLock lock(csAccess);
+  if (!Started() || IsTerminated()) return NVERR_ALREADY_TERMINATED;
+  ::SetEvent(evTerm.Get());
+  const bool finished = ::WaitForSingleObject(evTermAck.Get(), RequestTimeoutMs) == WAIT_OBJECT_0;
+  ::ResetEvent(evTermAck.Get());
+  return finished ? NV_OK : NVERR_SHUTDOWN_TIMEOUT;
+}
+
+void TPipeConnector::ListenerDisconnect(TPipeHandler* Obj) {
+  win32::TLock lock(fListLock);
+  const auto at = std::find(fListenerContainer.begin(), fListenerContainer.end(), Obj);
+  if (at == fListenerContainer.end()) return; // the shutdown has it and destroys it
+  Obj->FreeOnTerminate();
+  fListenerContainer.erase(at);
+}
+
+int32_t TPipeConnector::ListnerCount() {
+  win32::TLock lock(fListLock);
+  return int32_t(fListenerContainer.size());
+}

@@ -1,0 +1,115 @@
+#include "TPipeHandlerU.h"
+
+#include "DebugUtilsU.h"
+#include "NVErrorsU.h"
+
+TPipeHandler::TPipeHandler(HANDLE Pipe, TPipeConnectorAbs* Owner, TClientAggregator* ClientAggregator)
+    : hPipe(Pipe), evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)),
+      evPipeRdEvent(win32::MakeEvent(false, false)), evPipeWrEvent(win32::MakeEvent(false, false)), fOwner(Owner),
+      fAggregator(ClientAggregator) {
+  if (evTerm && evTermAck && fTerminated.Valid() && evPipeRdEvent && evPipeWrEvent) fRunning = Start();
+}
+
+TPipeHandler::~TPipeHandler() {
+  WaitFor(); // Execute uses every member until it returns
+}
+
+int32_t TPipeHandler::TerminateAndWait() {
+  win32::TLock lock(csAccess);
+  if (!fRunning || IsTerminated()) return NVERR_ALREADY_TERMINATED;
+  ::SetEvent(evTerm.Get());
+  return ::WaitForSingleObject(evTermAck.Get(), TerminateTimeoutMs) == WAIT_OBJECT_0 ? NV_OK : NVERR_SHUTDOWN_TIMEOUT;
+}
+
+void TPipeHandler::Execute() {
+  fReadRecord.hEvent = evPipeRdEvent.Get();
+  fWriteRecord.hEvent = evPipeWrEvent.Get();
+  bool byItself = true;
+  if (StartRead()) {
+    const HANDLE waits[3] = {evTerm.Get(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
+    for (;;) {
+      const DWORD woken = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+      if (woken == WAIT_OBJECT_0) { // stop request
+        fTerminated.Set();
+        byItself = false;
+        break;
+      }
+      if (woken == WAIT_OBJECT_0 + 2) { // a reply's write completed (or an earlier one, already waited for)
+        if (fWritePending && HasOverlappedIoCompleted(&fWriteRecord)) WaitForWrite();
+        continue;
+      }
+      if (woken == WAIT_OBJECT_0 + 1) {
+        DWORD size = 0;
+        const BOOL read = ::GetOverlappedResult(hPipe.Get(), &fReadRecord, &size, TRUE);
+        fReadPending = false;
+        if (!read) { // the client went, the pipe broke, or the message did not fit the buffer
+          DebugOut(L"Broken pipe");
+          fTerminated.Set();
+          break;
+        }
+        if (size > 0) HandleMessage(size);
+        if (!StartRead()) break;
+        continue;
+      }
+      fTerminated.Set(); // the wait failed
+      break;
+    }
+  }
+  if (byItself) fOwner->ListenerDisconnect(this);
+  EndPendingIo();
+  hPipe.Reset();
+  ::SetEvent(evTermAck.Get());
+}
+
+bool TPipeHandler::StartRead() {
+  const HANDLE event = fReadRecord.hEvent;
+  fReadRecord = OVERLAPPED{};
+  fReadRecord.hEvent = event;
+  if (::ReadFile(hPipe.Get(), rxBuff.data(), DWORD(rxBuff.size()), nullptr, &fReadRecord) ||
+      ::GetLastError() == ERROR_IO_PENDING) {
+    fReadPending = true; // completion, even an immediate one, comes through evPipeRdEvent
+    return true;
+  }
+  DebugOutFmt(L"Broken pipe (ReadFile) LastError = 0x%x", {int64_t(::GetLastError())});
+  fTerminated.Set();
+  return false;
+}
+
+void TPipeHandler::HandleMessage(size_t size) {
+  pellix::TFrameHeader header{};
+  std::span<const uint8_t> payload;
+  if (!pellix::SplitRequest({rxBuff.data(), size}, header, payload)) {
+    DebugOut(L"szRead<=0");
+    return; // no reply
+  }
+  DebugOutFmt(L"szRead=%d", {int64_t(size)});
+  const int32_t result = fRequest.Assign(payload) ? fAggregator->PELLIX_DeviceUpdate(fRequest, fResponse)
+                                                  : int32_t(ERROR_NOT_ENOUGH_MEMORY);
+  fRequest.Clear();
+  // One write at a time: the previous reply's bytes stay as they are until its write is done.
+  if (fWritePending) WaitForWrite();
+  pellix::BuildReply(header, result, fResponse.View(), fReply);
+  fResponse.Clear();
+  const HANDLE event = fWriteRecord.hEvent;
+  fWriteRecord = OVERLAPPED{};
+  fWriteRecord.hEvent = event;
+  if (::WriteFile(hPipe.Get(), fReply.data(), DWORD(fReply.size()), nullptr, &fWriteRecord) ||
+      ::GetLastError() == ERROR_IO_PENDING)
+    fWritePending = true;
+}
+
+void TPipeHandler::WaitForWrite() {
+  DWORD written = 0;
+  ::GetOverlappedResult(hPipe.Get(), &fWriteRecord, &written, TRUE);
+  fWritePending = false;
+}
+
+void TPipeHandler::EndPendingIo() noexcept {
+  // Pending I/O writes into our buffers and records until it has completed: cancel and wait.
+  if (!fReadPending && !fWritePending) return;
+  ::CancelIoEx(hPipe.Get(), nullptr);
+  DWORD ignored = 0;
+  if (fReadPending) ::GetOverlappedResult(hPipe.Get(), &fReadRecord, &ignored, TRUE);
+  if (fWritePending) ::GetOverlappedResult(hPipe.Get(), &fWriteRecord, &ignored, TRUE);
+  fReadPending = fWritePending = false;
+}

@@ -1,0 +1,55 @@
+// Serves one connected pipe client: reads its requests one at a time into a fixed 10000-byte
+// buffer, passes each payload through the client aggregator to the client library, and writes
+// one reply per request. Ends when the client goes (reporting to its owner, which then lets it
+// destroy itself) or when its owner stops it.
+#pragma once
+
+#include "TClientAggregatorU.h"
+#include "TPipeConnectorAbsU.h"
+#include "WinSync.h"
+#include "WireFrames.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class TPipeHandler final : public TThreadObject {
+public:
+  static constexpr DWORD TerminateTimeoutMs = 5000;
+
+  // Takes ownership of the connected pipe instance and starts serving it.
+  TPipeHandler(HANDLE Pipe, TPipeConnectorAbs* Owner, TClientAggregator* ClientAggregator);
+  ~TPipeHandler() override;
+
+  // False when the handler's events or thread could not be made; it then serves nothing and
+  // closes the instance when destroyed.
+  bool Running() const noexcept { return fRunning; }
+  // 0 once the run loop has ended, 100003 when it had already ended, 100014 when it did not end
+  // within 5000 ms.
+  int32_t TerminateAndWait();
+  bool IsTerminated() const noexcept { return fTerminated.IsSet(); }
+
+protected:
+  void Execute() override;
+
+private:
+  bool StartRead();
+  void HandleMessage(size_t size);
+  void WaitForWrite();
+  void EndPendingIo() noexcept;
+
+  win32::THandle hPipe;
+  win32::TCriticalSection csAccess;
+  win32::THandle evTerm, evTermAck;
+  win32::TEventState fTerminated; // evTerminated / evNotTerminated
+  win32::THandle evPipeRdEvent, evPipeWrEvent;
+  TPipeConnectorAbs* fOwner;
+  TClientAggregator* fAggregator;
+  bool fRunning = false;
+
+  OVERLAPPED fReadRecord{}, fWriteRecord{};
+  bool fReadPending = false, fWritePending = false;
+  std::array<uint8_t, pellix::MaxRequestSize> rxBuff;
+  std::vector<uint8_t> fReply; // untouched while its write is pending
+  TPellixBuffer fRequest, fResponse;
+};
