@@ -6,14 +6,23 @@
 //   PELLIX_CLIENT_DELAY_MS     both entries sleep this long before they answer (slow calls)
 //   PELLIX_CLIENT_LOG          file to which every call appends one line
 // The update entry answers with the request's bytes followed by the references it was given,
-// each as four little-endian bytes. Built twice: with both entries, and with the meta entry only.
+// each as four little-endian bytes, unless the request is one of these commands (ASCII):
+//   !sleep:MS     sleep MS milliseconds inside the call, then answer as usual
+//   !rc:N         answer as usual with result code N
+//   !count        a counter kept behind the host's pointer slot, incremented; answers 4 bytes
+//   !overlaps     how many calls so far found another call still inside the library; 4 bytes
+//   !size:N       answer with N bytes 0, 1, 2 ... (mod 251)
+//   !throw        leave the call by an exception
+// Built twice: with both entries, and with the meta entry only.
 #include "PellixHdr.h"
 
 #include <objbase.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -38,6 +47,30 @@ void Log(const std::string& line) {
     std::fclose(f);
   }
 }
+
+std::atomic<int> gInside{0};
+std::atomic<int32_t> gOverlaps{0};
+
+// Counts the calls that find another call inside the library.
+struct TInside {
+  TInside() {
+    if (gInside.fetch_add(1) != 0) ++gOverlaps;
+  }
+  ~TInside() { --gInside; }
+};
+
+bool Answer(TPellixBytes* response, const void* data, size_t size) {
+  if (size == 0) return true;
+  auto* out = static_cast<uint8_t*>(::CoTaskMemRealloc(response->Data, size));
+  if (out == nullptr) return false;
+  std::memcpy(out, data, size);
+  response->Data = out;
+  response->Length = int32_t(size);
+  return true;
+}
+
+// The number after a command's colon.
+long Argument(const std::string& command) { return std::strtol(command.c_str() + command.find(':') + 1, nullptr, 0); }
 
 void Delay() {
   const long ms = EnvNumber(L"PELLIX_CLIENT_DELAY_MS", 0);
@@ -68,19 +101,39 @@ int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName
 
 int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Response, const TNVSerialRefs* SerialRefs,
                                     void** HelperPointer) try {
+  const TInside inside;
   Delay();
   if (Request == nullptr || Response == nullptr || SerialRefs == nullptr || HelperPointer == nullptr) return 87;
   Log("update request=" + std::to_string(Request->Length) + " refs=" + std::to_string(SerialRefs->Length));
-  const int32_t length = Request->Length + 4 * SerialRefs->Length;
-  if (length == 0) return 0;
-  auto* out = static_cast<uint8_t*>(::CoTaskMemRealloc(Response->Data, size_t(length)));
-  if (out == nullptr) return 8;
-  if (Request->Length > 0) std::memcpy(out, Request->Data, size_t(Request->Length));
+  const std::string command = Request->Length > 0 && Request->Data[0] == '!'
+                                  ? std::string(reinterpret_cast<const char*>(Request->Data), size_t(Request->Length))
+                                  : std::string();
+  int32_t result = 0;
+  if (command == "!count") {
+    // The library's own state, kept by the host from one call to the next, whichever client calls.
+    if (*HelperPointer == nullptr) *HelperPointer = new int32_t(0);
+    const int32_t count = ++*static_cast<int32_t*>(*HelperPointer);
+    return Answer(Response, &count, 4) ? 0 : 8;
+  }
+  if (command == "!overlaps") {
+    const int32_t overlaps = gOverlaps;
+    return Answer(Response, &overlaps, 4) ? 0 : 8;
+  }
+  if (command.rfind("!size:", 0) == 0) {
+    std::string bytes(size_t(Argument(command)), '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i % 251);
+    return Answer(Response, bytes.data(), bytes.size()) ? 0 : 8;
+  }
+  if (command == "!throw") throw std::runtime_error("the library gives up");
+  if (command.rfind("!sleep:", 0) == 0) ::Sleep(DWORD(Argument(command)));
+  if (command.rfind("!rc:", 0) == 0) result = int32_t(Argument(command));
+
+  std::string out(reinterpret_cast<const char*>(Request->Data), size_t(Request->Length > 0 ? Request->Length : 0));
   for (int32_t i = 0; i < SerialRefs->Length; ++i)
-    for (int b = 0; b < 4; ++b) out[Request->Length + 4 * i + b] = uint8_t(uint32_t(SerialRefs->Data[i]) >> (8 * b));
-  Response->Data = out;
-  Response->Length = length;
-  return 0;
+    for (int b = 0; b < 4; ++b) out += char(uint32_t(SerialRefs->Data[i]) >> (8 * b));
+  return Answer(Response, out.data(), out.size()) ? result : 8;
+} catch (const std::runtime_error&) {
+  throw; // "!throw": the host sees a call that does not return normally
 } catch (...) {
   return 8;
 }

@@ -1,0 +1,213 @@
+// The device host's client aggregator and pipe listener hosted in-process, with client library
+// entries made here: the busy mutex (held elsewhere, abandoned), calls that do not return
+// normally, the listener's request results, and accepting again once an instance can be made.
+#include "NVErrorsU.h"
+#include "PipeClient.h"
+#include "TPipeConnectorU.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+std::atomic<int> gCalls{0};
+
+// Answers with the request's bytes and the number of references.
+int32_t WINAPI EchoUpdate(TPellixBytes* request, TPellixBytes* response, const TNVSerialRefs* refs, void**) {
+  ++gCalls;
+  const int32_t size = request->Length + 1;
+  response->Data = static_cast<uint8_t*>(::CoTaskMemAlloc(size_t(size)));
+  if (request->Length > 0) std::memcpy(response->Data, request->Data, size_t(request->Length));
+  response->Data[request->Length] = uint8_t(refs->Length);
+  response->Length = size;
+  return 0;
+}
+
+int32_t WINAPI ThrowingUpdate(TPellixBytes*, TPellixBytes* response, const TNVSerialRefs*, void**) {
+  ++gCalls;
+  response->Data = reinterpret_cast<uint8_t*>(uintptr_t(0x10)); // a pointer no allocator knows
+  response->Length = 5;
+  throw std::runtime_error("the library gives up");
+}
+
+int32_t Update(TClientAggregator& aggregator, const std::string& payload, std::string* answer = nullptr) {
+  TPellixBuffer request, response;
+  request.Assign({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()});
+  const int32_t result = aggregator.PELLIX_DeviceUpdate(request, response);
+  if (answer) answer->assign(response.View().begin(), response.View().end());
+  return result;
+}
+
+// Holds the aggregator's busy mutex on another thread until released, or ends holding it.
+class TMutexHolder {
+public:
+  TMutexHolder(HANDLE mutex, bool abandon) {
+    fThread = std::thread([=, this] {
+      ::WaitForSingleObject(mutex, INFINITE);
+      fTaken = true;
+      if (abandon) return; // the thread ends with the mutex: it is abandoned
+      ::WaitForSingleObject(fRelease.Get(), INFINITE);
+      ::ReleaseMutex(mutex);
+    });
+    while (!fTaken) ::Sleep(1);
+  }
+  ~TMutexHolder() {
+    ::SetEvent(fRelease.Get());
+    fThread.join();
+  }
+
+private:
+  win32::THandle fRelease{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<bool> fTaken{false};
+  std::thread fThread;
+};
+
+} // namespace
+
+TEST(ClientAggregator, WithoutTheUpdateEntryEveryRequestIs100021) {
+  TClientAggregator aggregator({}, TClientEntries{});
+  EXPECT_EQ(Update(aggregator, "x"), NVERR_ENTRY_NOT_BOUND);
+  uint32_t type = 0;
+  std::wstring name;
+  int32_t baud = 0;
+  EXPECT_EQ(aggregator.PELLIX_DeviceMeta(type, name, baud), NVERR_ENTRY_NOT_BOUND);
+}
+
+TEST(ClientAggregator, BusyMutexNotObtainedInTimeGives100027WithoutACall) {
+  TClientAggregator aggregator({}, TClientEntries{EchoUpdate, nullptr}, 200);
+  gCalls = 0;
+  {
+    const TMutexHolder holder(aggregator.BusyMutex(), false);
+    EXPECT_EQ(Update(aggregator, "x"), NVERR_BUSY_TIMEOUT);
+  }
+  EXPECT_EQ(gCalls, 0);
+  EXPECT_EQ(Update(aggregator, "x"), NV_OK);
+  EXPECT_EQ(gCalls, 1);
+}
+
+TEST(ClientAggregator, AnAbandonedMutexRefusesOneRequestWithItsOwnCodeAndRecovers) {
+  TClientAggregator aggregator({}, TClientEntries{EchoUpdate, nullptr}, 200);
+  gCalls = 0;
+  { const TMutexHolder holder(aggregator.BusyMutex(), true); }
+  EXPECT_EQ(Update(aggregator, "x"), int32_t(ERROR_ABANDONED_WAIT_0)) << "not a stale or zero last error";
+  EXPECT_EQ(gCalls, 0);
+  // Given back: another thread is served at once, not after the busy time-out.
+  int32_t other = -1;
+  std::thread([&] { other = Update(aggregator, "y"); }).join();
+  EXPECT_EQ(other, NV_OK);
+  EXPECT_EQ(gCalls, 1);
+}
+
+TEST(ClientAggregator, ACallThatDoesNotReturnNormallyLeavesLockAndMutexFree) {
+  TClientAggregator aggregator({}, TClientEntries{ThrowingUpdate, nullptr}, 200);
+  gCalls = 0;
+  std::string answer = "untouched";
+  EXPECT_EQ(Update(aggregator, "x", &answer), 574);
+  EXPECT_TRUE(answer.empty()) << "the response the library left is dropped, not sent or freed";
+  int32_t other = -1;
+  std::thread([&] { other = Update(aggregator, "y"); }).join();
+  EXPECT_EQ(other, 574) << "called again, not 100027";
+  EXPECT_EQ(gCalls, 2);
+}
+
+TEST(ClientAggregator, NewReferencesReachTheNextCall) {
+  TClientAggregator aggregator({5}, TClientEntries{EchoUpdate, nullptr});
+  std::string answer;
+  EXPECT_EQ(Update(aggregator, "a", &answer), NV_OK);
+  EXPECT_EQ(answer, std::string("a\x01", 2));
+  aggregator.UpdateSerialRefs({5, 6, 7});
+  EXPECT_EQ(Update(aggregator, "", &answer), NV_OK);
+  EXPECT_EQ(answer, std::string("\x03", 1));
+}
+
+namespace {
+
+class PipeConnector : public ::testing::Test {
+protected:
+  const std::wstring name = L"PELLIX_PIPE_COMPONENT_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                            std::to_wstring(++serial);
+  const std::wstring library = L"C:\\Devices\\component" + std::to_wstring(serial) + L".dll";
+  const std::wstring path = L"\\\\.\\pipe\\" + name;
+  const std::wstring ack = L"PELLIX_ACK_COMPONENT" + std::to_wstring(serial) + L".DLL";
+  static inline int serial = 0;
+
+  std::unique_ptr<TPipeConnector> Make() {
+    return std::make_unique<TPipeConnector>(name, library, std::vector<int32_t>{1, 2}, TClientEntries{EchoUpdate, nullptr});
+  }
+};
+
+} // namespace
+
+TEST_F(PipeConnector, RequestsAnswerTheirResults) {
+  auto listener = Make();
+  EXPECT_FALSE(listener->IsInitialised());
+  EXPECT_EQ(listener->Initialise(), NV_OK);
+  EXPECT_TRUE(WaitForAck(ack, 0)) << "set once the first instance listens";
+  EXPECT_EQ(listener->Initialise(), NVERR_ALREADY_INITIALISED);
+
+  TPipeClient client;
+  ASSERT_TRUE(client.Connect(path, 5000));
+  EXPECT_EQ(Payload(client.Request(7, "hi")), (TBytes{'h', 'i', 2}));
+  EXPECT_EQ(listener->ListnerCount(), 1);
+
+  EXPECT_EQ(listener->TerminateAndWait(), NV_OK);
+  TBytes reply;
+  EXPECT_EQ(client.Read(reply, 5000), TPipeClient::TRead::Broken) << "the client's pipe is closed";
+  EXPECT_EQ(listener->ListnerCount(), 0);
+  EXPECT_EQ(listener->TerminateAndWait(), NVERR_ALREADY_TERMINATED);
+  EXPECT_EQ(listener->Initialise(), NVERR_ALREADY_TERMINATED);
+}
+
+TEST_F(PipeConnector, AFirstInstanceThatCannotBeMadeIsReportedAndMayBeRetried) {
+  // Another server holds the name with room for one instance only.
+  win32::THandle squatter(::CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512, 512, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  auto listener = Make();
+  const int32_t refused = listener->Initialise();
+  EXPECT_NE(refused, NV_OK);
+  EXPECT_LT(refused, 100000) << "the system's error code";
+  EXPECT_FALSE(listener->IsInitialised());
+  squatter.Reset();
+  EXPECT_EQ(listener->Initialise(), NV_OK);
+  TPipeClient client;
+  ASSERT_TRUE(client.Connect(path, 5000));
+  EXPECT_EQ(Result(client.Request(1, "")), NV_OK);
+  EXPECT_EQ(listener->TerminateAndWait(), NV_OK);
+}
+
+namespace {
+
+// Makes instances, except for the three after the first: the system refusing for a while.
+std::atomic<int> gInstancesAsked{0};
+HANDLE RefusingForAWhile(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD outBuffer, DWORD inBuffer) {
+  const int asked = ++gInstancesAsked;
+  if (asked >= 2 && asked <= 4) {
+    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateNamedPipeW(path, openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, outBuffer, inBuffer, 0, nullptr);
+}
+
+} // namespace
+
+TEST_F(PipeConnector, AcceptsAgainOnceAnInstanceCanBeMade) {
+  gInstancesAsked = 0;
+  TPipeConnector listener(name, library, {}, TClientEntries{EchoUpdate, nullptr}, TClientAggregator::BusyTimeoutMs,
+                          RefusingForAWhile);
+  ASSERT_EQ(listener.Initialise(), NV_OK);
+  TPipeClient first, second;
+  ASSERT_TRUE(first.Connect(path, 5000)); // its hand-over finds no next instance
+  EXPECT_EQ(Result(first.Request(1, "")), NV_OK);
+  ASSERT_TRUE(second.Connect(path, 10000)) << "the listener keeps trying and listens again";
+  EXPECT_EQ(Payload(second.Request(2, "ok")), (TBytes{'o', 'k', 0}));
+  EXPECT_GE(gInstancesAsked, 5);
+  EXPECT_EQ(listener.TerminateAndWait(), NV_OK);
+}
