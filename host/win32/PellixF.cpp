@@ -13,24 +13,37 @@ constexpr int kClientWidth = 355;
 constexpr int kClientHeight = 117;
 constexpr int kFontHeight = 11;
 constexpr int kTextHeight = 13;
+constexpr int kCaptionRight = 97;
 constexpr int kValueLeft = 103;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_APPWINDOW; // small caption, yet its own taskbar button
 
-// The five rows: caption (its right edge at x = 97), design-time value text, value id.
+// The five rows: caption (sized to its text, its right edge at x = 97), design-time value text,
+// value id and how a value too long for the window is cut.
 struct TRow {
-  int top, captionLeft, captionWidth;
+  int top;
   const wchar_t* caption;
   const wchar_t* designValue;
   int valueId;
+  DWORD valueStyle;
 };
 const TRow kRows[5] = {
-    {8, 34, 63, L"Client Library", L"Path", TForm1::lblDllPathId},
-    {27, 8, 89, L"Device Type Name", L"Name", TForm1::lblDeviceTypeNameId},
-    {46, 24, 73, L"Device Type ID", L"ID", TForm1::lblDeviceTypeIDId},
-    {65, 33, 64, L"Device Count", L"Count", TForm1::lblDeviceCountId},
-    {92, 38, 59, L"Client Count", L"0", TForm1::lblClientCountId},
+    {8, L"Client Library", L"Path", TForm1::lblDllPathId, SS_PATHELLIPSIS},
+    {27, L"Device Type Name", L"Name", TForm1::lblDeviceTypeNameId, SS_ENDELLIPSIS},
+    {46, L"Device Type ID", L"ID", TForm1::lblDeviceTypeIDId, SS_LEFTNOWORDWRAP},
+    {65, L"Device Count", L"Count", TForm1::lblDeviceCountId, SS_LEFTNOWORDWRAP},
+    {92, L"Client Count", L"0", TForm1::lblClientCountId, SS_LEFTNOWORDWRAP},
 };
+
+int TextWidth(HFONT font, const wchar_t* text) {
+  HDC dc = ::GetDC(nullptr);
+  const HGDIOBJ old = ::SelectObject(dc, font);
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text, int(wcslen(text)), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(nullptr, dc);
+  return size.cx;
+}
 
 } // namespace
 
@@ -113,10 +126,11 @@ void TForm1::CreateControls() {
   for (int i = 0; i < 5; ++i) {
     const TRow& row = kRows[i];
     // Standard static texts, so that assistive tools read captions and values alike.
+    const int captionWidth = TextWidth(fFont.Get(), row.caption) + 1;
     const HWND caption = ::CreateWindowExW(0, L"STATIC", row.caption, WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_NOPREFIX,
-                                           scale(row.captionLeft), scale(row.top), scale(row.captionWidth),
+                                           scale(kCaptionRight) - captionWidth, scale(row.top), captionWidth,
                                            scale(kTextHeight), hwnd, nullptr, fInstance, nullptr);
-    *values[i] = ::CreateWindowExW(0, L"STATIC", row.designValue, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+    *values[i] = ::CreateWindowExW(0, L"STATIC", row.designValue, WS_CHILD | WS_VISIBLE | SS_NOPREFIX | row.valueStyle,
                                    scale(kValueLeft), scale(row.top), scale(kClientWidth - kValueLeft - 4),
                                    scale(kTextHeight), hwnd, reinterpret_cast<HMENU>(INT_PTR(row.valueId)), fInstance,
                                    nullptr);

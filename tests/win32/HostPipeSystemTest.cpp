@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -142,6 +143,45 @@ TEST(HostPipe, ShutdownWithClientsConnectedClosesEveryClientsPipe) {
   }
   EXPECT_TRUE(host.Process().WaitExit(10000));
   EXPECT_EQ(host.Process().ExitCode(), 0u);
+}
+
+TEST(HostPipe, TheDebugWindowShowsItsFiveRows) {
+  THostRun host(true);
+  ASSERT_TRUE(WaitFor([&] { return host.Window() && ::IsWindowVisible(host.Window()); }, 10000));
+  EXPECT_EQ(Narrow(WindowText(host.Window())), "Pellix (" + Narrow(host.DeviceTypeName()) + ")");
+  char id[16];
+  std::snprintf(id, sizeof id, "0x%08X", host.DeviceType());
+  const struct { int id; const char* caption; std::string value; } rows[] = {
+      {101, "Client Library", Narrow(host.LibraryPath())},
+      {102, "Device Type Name", Narrow(host.DeviceTypeName())},
+      {103, "Device Type ID", id},
+      {104, "Device Count", "0"},
+      {105, "Client Count", "0"},
+  };
+  const double scale = ::GetDpiForWindow(host.Window()) / 96.0;
+  for (const auto& row : rows) {
+    const HWND value = ::GetDlgItem(host.Window(), row.id);
+    ASSERT_TRUE(value) << row.caption;
+    EXPECT_EQ(Narrow(WindowText(value)), row.value) << row.caption;
+    RECT v{};
+    ::GetWindowRect(value, &v);
+    ::MapWindowPoints(HWND_DESKTOP, host.Window(), reinterpret_cast<POINT*>(&v), 2);
+    EXPECT_EQ(v.left, int(103 * scale + 0.5)) << row.caption;
+    // The caption: the static text that ends left of the value on the same row.
+    HWND caption = nullptr;
+    for (HWND child = ::GetWindow(host.Window(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      RECT c{};
+      ::GetWindowRect(child, &c);
+      ::MapWindowPoints(HWND_DESKTOP, host.Window(), reinterpret_cast<POINT*>(&c), 2);
+      if (child != value && c.top == v.top && c.right <= v.left) caption = child;
+    }
+    ASSERT_TRUE(caption) << row.caption;
+    EXPECT_EQ(Narrow(WindowText(caption)), row.caption);
+    RECT c{};
+    ::GetWindowRect(caption, &c);
+    ::MapWindowPoints(HWND_DESKTOP, host.Window(), reinterpret_cast<POINT*>(&c), 2);
+    EXPECT_EQ(c.right, int(97 * scale + 0.5)) << row.caption;
+  }
 }
 
 TEST(HostPipe, TheHostEndsAboutTwoSecondsAfterItsLastClientLeft) {

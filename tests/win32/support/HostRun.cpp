@@ -44,8 +44,10 @@ THostRun::THostRun(bool debugMode, const std::wstring& library,
     : fUnique(Unique()), fLibraryCopy(CopyOfLibrary(library, fUnique)), fAckName(L"PELLIX_ACK_HOSTRUN" + Upper(fUnique) + L".DLL"),
       fPipePath(L"\\\\.\\pipe\\PELLIX_PIPE_HOST RUN " + Upper(fUnique)) {
   auto env = environment;
-  env.emplace_back(L"PELLIX_CLIENT_TYPE", std::to_wstring(0x7000 + (::GetCurrentProcessId() % 0x800) * 16 + gRuns % 16));
-  env.emplace_back(L"PELLIX_CLIENT_NAME", L"Host Run " + fUnique);
+  fType = 0x7000 + (::GetCurrentProcessId() % 0x800) * 16 + gRuns % 16;
+  fTypeName = L"Host Run " + fUnique;
+  env.emplace_back(L"PELLIX_CLIENT_TYPE", std::to_wstring(fType));
+  env.emplace_back(L"PELLIX_CLIENT_NAME", fTypeName);
   // The host reads the switch at start; hosts started later must not see it.
   SetHostDebugSwitch(debugMode);
   fProcess = std::make_unique<TChildProcess>(ProgramFolder() + L"Pellix.exe", L"\"" + fLibraryCopy + L"\"", env);

@@ -24,6 +24,9 @@ public:
   // Waits for the acknowledge event: the pipe listens.
   bool WaitListening(DWORD timeoutMs = 20000) const { return WaitForAck(fAckName, timeoutMs); }
   const std::wstring& PipePath() const { return fPipePath; }
+  const std::wstring& LibraryPath() const { return fLibraryCopy; }
+  const std::wstring& DeviceTypeName() const { return fTypeName; }
+  uint32_t DeviceType() const { return fType; }
   const std::wstring& AckName() const { return fAckName; }
   TChildProcess& Process() { return *fProcess; }
   HWND Window() const;
@@ -34,7 +37,8 @@ public:
   bool Connect(TPipeClient& client, DWORD timeoutMs = 10000) const { return client.Connect(fPipePath, timeoutMs); }
 
 private:
-  std::wstring fUnique, fLibraryCopy, fAckName, fPipePath;
+  std::wstring fUnique, fLibraryCopy, fAckName, fPipePath, fTypeName;
+  uint32_t fType = 0;
   std::unique_ptr<TChildProcess> fProcess;
 };
 
