@@ -24,6 +24,8 @@
 extern "C" {
 #endif
 
+/* Callers import the entries; a library that implements them defines NVSERIAL_DECL as empty
+   before including this header and names the exports in a .def file. */
 #ifndef NVSERIAL_DECL
 #define NVSERIAL_DECL __declspec(dllimport)
 #endif

@@ -35,10 +35,16 @@ typedef int32_t(WINAPI* TPELLIX_DeviceMeta)(uint32_t* DeviceType, wchar_t** Devi
 /* One client request. The host owns Request (the library neither frees nor keeps it).
    Response arrives empty; the library may allocate or reallocate it with the COM task
    allocator; the host sends its bytes and frees it. *HelperPointer is the library's own slot,
-   kept by the host from one call to the next and never read by it. The result goes back to the
-   client unchanged. */
+   kept by the host from one call to the next and never read or freed by it. The result goes
+   back to the client unchanged. Calls come one at a time, from any thread of the host. */
 typedef int32_t(WINAPI* TPELLIX_DeviceUpdate)(TPellixBytes* Request, TPellixBytes* Response,
                                              const TNVSerialRefs* SerialRefs, void** HelperPointer);
+
+/* The two exports of a client library, declared so that a library's definitions are checked
+   against the types above. The host does not link them: it finds them by name. */
+int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName, int32_t* BaudRate);
+int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Response, const TNVSerialRefs* SerialRefs,
+                                    void** HelperPointer);
 
 #ifdef __cplusplus
 }

@@ -13,6 +13,8 @@
 extern "C" {
 #endif
 
+/* Callers import the entries; a library that implements them defines NVQ417API_DECL as empty
+   before including this header and names the exports in a .def file. */
 #ifndef NVQ417API_DECL
 #define NVQ417API_DECL __declspec(dllimport)
 #endif
