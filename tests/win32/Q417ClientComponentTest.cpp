@@ -26,7 +26,7 @@ Bytes Hex(const char* text) {
 }
 
 const testing_support::TClientLibrary& Client() {
-  static const testing_support::TClientLibrary library(L"Q417Client.dll");
+  static const testing_support::TClientLibrary library(testing_support::ProgramFolder() + L"Q417Client.dll");
   return library;
 }
 

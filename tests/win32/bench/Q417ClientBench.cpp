@@ -21,7 +21,7 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 
 int main() {
   ::SetEnvironmentVariableW(L"NVSERIAL_SIMULATED", L"5, 6, 7");
-  const testing_support::TClientLibrary client(L"Q417Client.dll");
+  const testing_support::TClientLibrary client(testing_support::ProgramFolder() + L"Q417Client.dll");
   std::vector<int32_t> refs(3);
   for (int32_t& ref : refs)
     if (NVSerial_OpenDevice(&ref, 0x417, 115200) != 0) return std::puts("no simulated selectors"), 1;
