@@ -2,28 +2,23 @@
 // selectors opened here: the device type, polls byte for byte, next-state tables applied and
 // refused, requests that are no table, and references that are closed or unknown.
 #include "ClientLibrary.h"
+#include "HexBytes.h"
 #include "NVSerialHdr.h"
 
 #include "Q417ClientCodes.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::HexBytes;
 
 namespace {
 
 // Read once, at the first open of the process.
 const bool kSimulated = ::SetEnvironmentVariableW(L"NVSERIAL_SIMULATED", L"5:0x01020304, -7:0x7F000001, 300:1") != FALSE;
-
-Bytes Hex(const char* text) {
-  Bytes out;
-  for (unsigned byte = 0, used = 0; std::sscanf(text, " %2x%n", &byte, &used) == 1; text += used) out.push_back(uint8_t(byte));
-  return out;
-}
 
 const testing_support::TClientLibrary& Client() {
   static const testing_support::TClientLibrary library(testing_support::ProgramFolder() + L"Q417Client.dll");
@@ -103,20 +98,20 @@ TEST_F(Q417Client, MetaReportsTheQ417DeviceType) {
 TEST_F(Q417Client, PollAnswersEverySelectorByteForByteInReferenceOrder) {
   Bytes packet;
   ASSERT_EQ(Update({}, {c, a, b}, packet), 0);
-  EXPECT_EQ(packet, Hex(Join({"03 00 00 00", kRecordC, kRecordA, kRecordB}).c_str()));
+  EXPECT_EQ(packet, HexBytes(Join({"03 00 00 00", kRecordC, kRecordA, kRecordB}).c_str()));
 
   ASSERT_EQ(Update({}, {}, packet), 0);
-  EXPECT_EQ(packet, Hex("00 00 00 00")) << "no references: the empty packet";
+  EXPECT_EQ(packet, HexBytes("00 00 00 00")) << "no references: the empty packet";
 }
 
 TEST_F(Q417Client, TableChangesTheSelectorsItNames) {
-  const Bytes table = Hex(Join({"03 00 00 00",
+  const Bytes table = HexBytes(Join({"03 00 00 00",
                                 "2C 01 00 00  00 00 00 00  00 00 00 00  02 80 00 0A 00",   // 300: mode 2, channel 8, off, 1.0 ms
                                 "63 00 00 00  00 00 00 00  00 00 00 00  01 01 01 01 00",   // 99: no such selector
                                 "05 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 00"}).c_str()); // 5: off
   const char* const newA = "05 00 00 00  04 03 02 01  00 00 00 00  00 00 00 00 00";
   const char* const newC = "2C 01 00 00  01 00 00 00  00 00 00 00  02 80 00 0A 00";
-  const Bytes expected = Hex(Join({"03 00 00 00", newA, kRecordB, newC}).c_str());
+  const Bytes expected = HexBytes(Join({"03 00 00 00", newA, kRecordB, newC}).c_str());
   Bytes packet;
   ASSERT_EQ(Update(table, {a, b, c}, packet), 0);
   EXPECT_EQ(packet, expected);
@@ -129,19 +124,19 @@ TEST_F(Q417Client, TableChangesTheSelectorsItNames) {
 TEST_F(Q417Client, TableForUnknownIdsChangesNothing) {
   const Bytes before = Poll();
   Bytes packet;
-  ASSERT_EQ(Update(Hex("01 00 00 00  06 00 00 00  00 00 00 00  00 00 00 00  03 01 01 01 00"), {a, b, c}, packet), 0);
+  ASSERT_EQ(Update(HexBytes("01 00 00 00  06 00 00 00  00 00 00 00  00 00 00 00  03 01 01 01 00"), {a, b, c}, packet), 0);
   EXPECT_EQ(packet, before);
   EXPECT_EQ(Poll(), before);
 }
 
 TEST_F(Q417Client, RefusedSetIsReportedAndTheOthersApplied) {
   // Select 3 is two channels at once: selector 5 refuses it and keeps its state.
-  const Bytes table = Hex(Join({"02 00 00 00",
+  const Bytes table = HexBytes(Join({"02 00 00 00",
                                 "05 00 00 00  00 00 00 00  00 00 00 00  01 03 01 19 00",
                                 "F9 FF FF FF  00 00 00 00  00 00 00 00  01 01 01 00 00"}).c_str());
   Bytes packet;
   EXPECT_EQ(Update(table, {a, b, c}, packet), Q417CLIENT_SET_REFUSED);
-  EXPECT_EQ(packet, Hex(Join({"03 00 00 00", kRecordA, "F9 FF FF FF  01 00 00 7F  00 00 00 00  01 01 01 00 00",
+  EXPECT_EQ(packet, HexBytes(Join({"03 00 00 00", kRecordA, "F9 FF FF FF  01 00 00 7F  00 00 00 00  01 01 01 00 00",
                               kRecordC}).c_str()));
   EXPECT_EQ(Command(a, "GET"), "STATE 5 16909060 0 1 4 1 25");
   EXPECT_EQ(Command(b, "GET"), "STATE -7 2130706433 0 1 1 1 0");
@@ -152,7 +147,7 @@ TEST_F(Q417Client, RequestsThatAreNoTableAreRefusedUntouched) {
   for (const char* request : {"01", "01 00", "01 00 00", "FF FF FF FF",
                               "FF FF FF FF  05 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 00"}) {
     Bytes packet{1};
-    EXPECT_EQ(Update(Hex(request), {a, b, c}, packet), Q417CLIENT_BAD_REQUEST) << request;
+    EXPECT_EQ(Update(HexBytes(request), {a, b, c}, packet), Q417CLIENT_BAD_REQUEST) << request;
     EXPECT_TRUE(packet.empty()) << request;
   }
   EXPECT_EQ(Poll(), before);
@@ -173,10 +168,10 @@ TEST_F(Q417Client, ClosedAndUnknownReferencesAreLeftOut) {
   ASSERT_EQ(NVSerial_Close(b), 0);
   Bytes packet;
   EXPECT_EQ(Update({}, {a, b, 999999, c}, packet), Q417CLIENT_SELECTOR_LEFT_OUT);
-  EXPECT_EQ(packet, Hex(Join({"02 00 00 00", kRecordA, kRecordC}).c_str()));
+  EXPECT_EQ(packet, HexBytes(Join({"02 00 00 00", kRecordA, kRecordC}).c_str()));
 
   // A table that names the closed selector still reaches the open ones.
-  const Bytes table = Hex(Join({"02 00 00 00",
+  const Bytes table = HexBytes(Join({"02 00 00 00",
                                 "F9 FF FF FF  00 00 00 00  00 00 00 00  01 01 01 00 00",
                                 "2C 01 00 00  00 00 00 00  00 00 00 00  01 01 01 00 00"}).c_str());
   EXPECT_EQ(Update(table, {a, b, c}, packet), Q417CLIENT_SELECTOR_LEFT_OUT);

@@ -1,0 +1,17 @@
+// Bytes written as hexadecimal pairs, blanks between them ignored: "03 00 00 00  05 00".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace testing_support {
+
+inline std::vector<uint8_t> HexBytes(const char* text) {
+  std::vector<uint8_t> out;
+  for (unsigned byte = 0, used = 0; std::sscanf(text, " %2x%n", &byte, &used) == 1; text += used)
+    out.push_back(uint8_t(byte));
+  return out;
+}
+
+} // namespace testing_support
