@@ -75,12 +75,6 @@ const char* const kRecordA = "05 00 00 00  04 03 02 01  00 00 00 00  01 04 01 19
 const char* const kRecordB = "F9 FF FF FF  01 00 00 7F  00 00 00 00  02 80 00 FF FF";
 const char* const kRecordC = "2C 01 00 00  01 00 00 00  00 00 00 00  03 10 01 E8 03";
 
-std::string Join(std::initializer_list<const char*> parts) {
-  std::string out;
-  for (const char* p : parts) out += std::string(p) + " ";
-  return out;
-}
-
 } // namespace
 
 TEST_F(Q417Client, MetaReportsTheQ417DeviceType) {
@@ -98,20 +92,20 @@ TEST_F(Q417Client, MetaReportsTheQ417DeviceType) {
 TEST_F(Q417Client, PollAnswersEverySelectorByteForByteInReferenceOrder) {
   Bytes packet;
   ASSERT_EQ(Update({}, {c, a, b}, packet), 0);
-  EXPECT_EQ(packet, HexBytes(Join({"03 00 00 00", kRecordC, kRecordA, kRecordB}).c_str()));
+  EXPECT_EQ(packet, HexBytes({"03 00 00 00", kRecordC, kRecordA, kRecordB}));
 
   ASSERT_EQ(Update({}, {}, packet), 0);
   EXPECT_EQ(packet, HexBytes("00 00 00 00")) << "no references: the empty packet";
 }
 
 TEST_F(Q417Client, TableChangesTheSelectorsItNames) {
-  const Bytes table = HexBytes(Join({"03 00 00 00",
+  const Bytes table = HexBytes({"03 00 00 00",
                                 "2C 01 00 00  00 00 00 00  00 00 00 00  02 80 00 0A 00",   // 300: mode 2, channel 8, off, 1.0 ms
                                 "63 00 00 00  00 00 00 00  00 00 00 00  01 01 01 01 00",   // 99: no such selector
-                                "05 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 00"}).c_str()); // 5: off
+                                "05 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 00"}); // 5: off
   const char* const newA = "05 00 00 00  04 03 02 01  00 00 00 00  00 00 00 00 00";
   const char* const newC = "2C 01 00 00  01 00 00 00  00 00 00 00  02 80 00 0A 00";
-  const Bytes expected = HexBytes(Join({"03 00 00 00", newA, kRecordB, newC}).c_str());
+  const Bytes expected = HexBytes({"03 00 00 00", newA, kRecordB, newC});
   Bytes packet;
   ASSERT_EQ(Update(table, {a, b, c}, packet), 0);
   EXPECT_EQ(packet, expected);
@@ -131,13 +125,13 @@ TEST_F(Q417Client, TableForUnknownIdsChangesNothing) {
 
 TEST_F(Q417Client, RefusedSetIsReportedAndTheOthersApplied) {
   // Select 3 is two channels at once: selector 5 refuses it and keeps its state.
-  const Bytes table = HexBytes(Join({"02 00 00 00",
+  const Bytes table = HexBytes({"02 00 00 00",
                                 "05 00 00 00  00 00 00 00  00 00 00 00  01 03 01 19 00",
-                                "F9 FF FF FF  00 00 00 00  00 00 00 00  01 01 01 00 00"}).c_str());
+                                "F9 FF FF FF  00 00 00 00  00 00 00 00  01 01 01 00 00"});
   Bytes packet;
   EXPECT_EQ(Update(table, {a, b, c}, packet), Q417CLIENT_SET_REFUSED);
-  EXPECT_EQ(packet, HexBytes(Join({"03 00 00 00", kRecordA, "F9 FF FF FF  01 00 00 7F  00 00 00 00  01 01 01 00 00",
-                              kRecordC}).c_str()));
+  EXPECT_EQ(packet, HexBytes({"03 00 00 00", kRecordA, "F9 FF FF FF  01 00 00 7F  00 00 00 00  01 01 01 00 00",
+                              kRecordC}));
   EXPECT_EQ(Command(a, "GET"), "STATE 5 16909060 0 1 4 1 25");
   EXPECT_EQ(Command(b, "GET"), "STATE -7 2130706433 0 1 1 1 0");
 }
@@ -168,12 +162,13 @@ TEST_F(Q417Client, ClosedAndUnknownReferencesAreLeftOut) {
   ASSERT_EQ(NVSerial_Close(b), 0);
   Bytes packet;
   EXPECT_EQ(Update({}, {a, b, 999999, c}, packet), Q417CLIENT_SELECTOR_LEFT_OUT);
-  EXPECT_EQ(packet, HexBytes(Join({"02 00 00 00", kRecordA, kRecordC}).c_str()));
+  EXPECT_EQ(packet, HexBytes({"02 00 00 00", kRecordA, kRecordC}));
 
   // A table that names the closed selector still reaches the open ones.
-  const Bytes table = HexBytes(Join({"02 00 00 00",
+  const Bytes table = HexBytes({"02 00 00 00",
                                 "F9 FF FF FF  00 00 00 00  00 00 00 00  01 01 01 00 00",
-                                "2C 01 00 00  00 00 00 00  00 00 00 00  01 01 01 00 00"}).c_str());
+                                "2C 01 00 00  00 00 00 00  00 00 00 00  01 01 01 00 00"});
   EXPECT_EQ(Update(table, {a, b, c}, packet), Q417CLIENT_SELECTOR_LEFT_OUT);
+  EXPECT_EQ(packet, HexBytes({"02 00 00 00", kRecordA, "2C 01 00 00  01 00 00 00  00 00 00 00  01 01 01 00 00"}));
   EXPECT_EQ(Command(c, "GET"), "STATE 300 1 0 1 1 1 0");
 }

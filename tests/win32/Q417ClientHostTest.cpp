@@ -14,16 +14,6 @@
 
 using namespace testing_support;
 
-namespace {
-
-std::string Join(std::initializer_list<const char*> parts) {
-  std::string out;
-  for (const char* p : parts) out += std::string(p) + " ";
-  return out;
-}
-
-} // namespace
-
 TEST(Q417ClientInHost, PipeClientsReachTheSelectorsThroughTheLibrary) {
   const std::wstring folder = ProgramFolder();
   TChildProcess host(folder + L"Pellix.exe", L"\"" + folder + L"Q417Client.dll\"",
@@ -43,19 +33,19 @@ TEST(Q417ClientInHost, PipeClientsReachTheSelectorsThroughTheLibrary) {
   // A poll: the selectors in the host's opening order, as they start.
   TBytes reply = client.Request(1, "");
   EXPECT_EQ(Result(reply), 0);
-  EXPECT_EQ(Payload(reply), HexBytes(Join({"03 00 00 00",
+  EXPECT_EQ(Payload(reply), HexBytes({"03 00 00 00",
                                            "05 00 00 00  04 03 02 01  00 00 00 00  00 00 00 00 00",
                                            "F9 FF FF FF  01 00 00 7F  00 00 00 00  00 00 00 00 00",
-                                           "2C 01 00 00  01 00 00 00  00 00 00 00  00 00 00 00 00"}).c_str()));
+                                           "2C 01 00 00  01 00 00 00  00 00 00 00  00 00 00 00 00"}));
 
   // A table that sets selector 5 and asks selector 300 for two channels at once.
-  const TBytes table = HexBytes(Join({"02 00 00 00",
+  const TBytes table = HexBytes({"02 00 00 00",
                                       "05 00 00 00  00 00 00 00  00 00 00 00  01 04 01 19 00",
-                                      "2C 01 00 00  00 00 00 00  00 00 00 00  01 03 01 19 00"}).c_str());
-  const TBytes changed = HexBytes(Join({"03 00 00 00",
+                                      "2C 01 00 00  00 00 00 00  00 00 00 00  01 03 01 19 00"});
+  const TBytes changed = HexBytes({"03 00 00 00",
                                         "05 00 00 00  04 03 02 01  00 00 00 00  01 04 01 19 00",
                                         "F9 FF FF FF  01 00 00 7F  00 00 00 00  00 00 00 00 00",
-                                        "2C 01 00 00  01 00 00 00  00 00 00 00  00 00 00 00 00"}).c_str());
+                                        "2C 01 00 00  01 00 00 00  00 00 00 00  00 00 00 00 00"});
   ASSERT_TRUE(client.Write(Frame(2, table)));
   ASSERT_EQ(client.Read(reply, 10000), TPipeClient::TRead::Message);
   EXPECT_EQ(Tag(reply), 2u);

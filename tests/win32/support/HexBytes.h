@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace testing_support {
@@ -12,6 +14,13 @@ inline std::vector<uint8_t> HexBytes(const char* text) {
   for (unsigned byte = 0, used = 0; std::sscanf(text, " %2x%n", &byte, &used) == 1; text += used)
     out.push_back(uint8_t(byte));
   return out;
+}
+
+// The pieces one after the other, so that a packet can be written field by field or record by record.
+inline std::vector<uint8_t> HexBytes(std::initializer_list<const char*> pieces) {
+  std::string text;
+  for (const char* piece : pieces) text += std::string(piece) + " ";
+  return HexBytes(text.c_str());
 }
 
 } // namespace testing_support
