@@ -34,11 +34,24 @@ LRESULT FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexce
   }
   auto* form = reinterpret_cast<T*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (form == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) {
+    // The window's last message: the object no longer owns it, and nothing later reaches it.
+    (form->*Handle).Release();
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
   try {
     return (form->*Handler)(msg, wParam, lParam);
   } catch (...) {
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   }
+}
+
+// Destroys a form's window from the form's destructor, without the window calling back into the
+// object that is going.
+inline void DestroyFormWindow(TWindow& handle) noexcept {
+  if (HWND hwnd = handle.Get()) ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  handle.Reset();
 }
 
 } // namespace win32

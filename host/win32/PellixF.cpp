@@ -69,8 +69,7 @@ TForm1::TForm1(HINSTANCE instance, const THostIdentity& identity) : fInstance(in
 
 TForm1::~TForm1() {
   StopListener(); // before anything the library's calls might still use goes
-  if (HWND h = fHandle.Get()) ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-  fHandle.Reset();
+  win32::DestroyFormWindow(fHandle);
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
@@ -103,13 +102,9 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_DESTROY:
     tmrGarbage.Stop();
     tmrDiscover.Stop();
+    lblDllPath = lblDeviceTypeName = lblDeviceTypeID = lblDeviceCount = lblClientCount = nullptr;
     ::PostQuitMessage(0);
     return 0;
-  case WM_NCDESTROY:
-    fHandle.Release();
-    lblDllPath = lblDeviceTypeName = lblDeviceTypeID = lblDeviceCount = lblClientCount = nullptr;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   default:
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   }

@@ -74,8 +74,7 @@ TForm1::~TForm1() {
   // The panels go first, then the window with its other children, and only then the objects
   // those children use (fonts, glyphs, the waiting display).
   fDeviceFrames.Clear();
-  if (HWND h = fHandle.Get()) ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-  fHandle.Reset();
+  win32::DestroyFormWindow(fHandle);
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
@@ -128,13 +127,9 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_DESTROY:
     fDeviceFrames.Clear();
+    sbStatus = nullptr;
     ::PostQuitMessage(0);
     return 0;
-  case WM_NCDESTROY:
-    fHandle.Release();
-    sbStatus = nullptr;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   default:
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   }
