@@ -160,11 +160,20 @@ bool ParseSelectorList(std::string_view text, std::vector<TSelectorSpec>& select
     parts.push_back(entry.substr(p));
     TSelectorSpec spec;
     int64_t type = 0;
-    if (parts.size() > 3 || !ParseInt32(parts[0], spec.State.Id) ||
+    if ((parts.size() > 3 && parts.size() != 7) || !ParseInt32(parts[0], spec.State.Id) ||
         (parts.size() > 1 && !ParseInt32(parts[1], spec.State.Version)) ||
         (parts.size() > 2 && (!ParseNumber(parts[2], type) || type < 0)))
       return false;
     if (parts.size() > 2) spec.DeviceType = uint32_t(type);
+    if (parts.size() == 7) {
+      // A starting state, within what SET accepts.
+      TSelectorState& s = spec.State;
+      if (!ParseRange(parts[3], 0, 3, s.Mode) || !ParseRange(parts[4], 0, 255, s.Select) ||
+          !ParseRange(parts[5], 0, 1, s.Indicator) || !ParseRange(parts[6], 0, 65535, s.Delay) ||
+          !IsSingleChannel(s.Select))
+        return false;
+      if (s.Mode == 0) s.Select = 0;
+    }
     out.push_back(spec);
   }
   selectors = std::move(out);

@@ -53,7 +53,8 @@ bool ParseStateLine(std::string_view line, TSelectorState& state);
 bool ParseHelloLine(std::string_view line, uint32_t& deviceType, int32_t& id, int32_t& version);
 
 // A list of simulated selectors: entries separated by commas, semicolons or line ends, each
-// "ID[:VERSION[:TYPE]]" in decimal or 0x-hexadecimal; '#' starts a comment to the line end.
+// "ID[:VERSION[:TYPE[:MODE:SELECT:INDICATOR:DELAY]]]" in decimal or 0x-hexadecimal (the state
+// within what SET accepts); '#' starts a comment to the line end.
 struct TSelectorSpec {
   TSelectorState State;
   uint32_t DeviceType = SelectorDeviceType;

@@ -64,3 +64,15 @@ TEST(SelectorSim, ParsesAnswersAndSelectorLists) {
   EXPECT_FALSE(ParseSelectorList("3:1:2:4", list));
   EXPECT_EQ(list.size(), 4u) << "a bad list leaves the old one";
 }
+
+TEST(SelectorSim, SelectorListsMayGiveAStartingState) {
+  std::vector<TSelectorSpec> list;
+  ASSERT_TRUE(ParseSelectorList("3:0x02010000:0x417:2:0x02:1:100, 4:1:0x417:0:8:0:0", list));
+  EXPECT_EQ(list[0].State.Mode, 2u);
+  EXPECT_EQ(list[0].State.Select, 2u);
+  EXPECT_EQ(list[0].State.Indicator, 1u);
+  EXPECT_EQ(list[0].State.Delay, 100u);
+  EXPECT_EQ(list[1].State.Select, 0u) << "a selector that is off routes no channel";
+  for (const char* bad : {"3:1:0x417:4:0:0:0", "3:1:0x417:1:3:0:0", "3:1:0x417:1:1:2:0", "3:1:0x417:1:1:1:65536"})
+    EXPECT_FALSE(ParseSelectorList(bad, list)) << bad;
+}
