@@ -28,4 +28,9 @@ void BuildReply(const TFrameHeader& header, int32_t result, std::span<const uint
 // The result code a reply carries.
 int32_t ReplyResult(std::span<const uint8_t> reply);
 
+// A client's side: a request with its tag and payload, and what a reply carries.
+void BuildRequest(uint32_t tag, std::span<const uint8_t> payload, std::vector<uint8_t>& request);
+uint32_t ReplyTag(std::span<const uint8_t> reply);
+std::span<const uint8_t> ReplyPayload(std::span<const uint8_t> reply);
+
 } // namespace pellix

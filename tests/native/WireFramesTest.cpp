@@ -41,3 +41,18 @@ TEST(WireFrames, ReplyCarriesTagResultAndResponse) {
   EXPECT_EQ(reply, (Bytes{0x01, 0x02, 0x03, 0x04, 0xFE, 0xFF, 0xFF, 0xFF, 9, 8, 7}));
   EXPECT_EQ(ReplyResult(reply), -2);
 }
+
+TEST(WireFrames, AClientsRequestRoundTripsThroughTheHostsFraming) {
+  Bytes request;
+  BuildRequest(0xA1B2C3D4, Bytes{5, 6}, request);
+  EXPECT_EQ(request, (Bytes{0xD4, 0xC3, 0xB2, 0xA1, 0, 0, 0, 0, 5, 6}));
+  TFrameHeader header{};
+  std::span<const uint8_t> payload;
+  ASSERT_TRUE(SplitRequest(request, header, payload));
+  Bytes reply;
+  BuildReply(header, 7, Bytes{9}, reply);
+  EXPECT_EQ(ReplyTag(reply), 0xA1B2C3D4u);
+  EXPECT_EQ(ReplyResult(reply), 7);
+  EXPECT_EQ(Bytes(ReplyPayload(reply).begin(), ReplyPayload(reply).end()), Bytes{9});
+  EXPECT_TRUE(ReplyPayload(Bytes{1, 2, 3, 4, 0, 0, 0, 0}).empty());
+}
