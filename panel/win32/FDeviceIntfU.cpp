@@ -274,6 +274,11 @@ void TFDeviceIntf::Click(int element) {
 
 // ---- messages ----------------------------------------------------------------------------
 
+UINT TFDeviceIntf::StateQueryMessage() noexcept {
+  static const UINT message = ::RegisterWindowMessageW(L"Q417PanelState");
+  return message;
+}
+
 LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
   auto* self = reinterpret_cast<TFDeviceIntf*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -286,6 +291,12 @@ LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
 
 LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
+  if (msg == StateQueryMessage() && msg != 0) {
+    const auto field = [](int32_t v, int shift) { return uint64_t(uint32_t(v)) << shift; };
+    return LRESULT(field(fState.Mode() & 0xFF, 0) | field(fState.Channel() & 0xFF, 8) |
+                   field(fState.Indicator() & 0xFF, 16) | field(fState.Delay() & 0xFFFF, 24) |
+                   field(fState.Selected(), 40) | field(fState.Editing(), 41));
+  }
   switch (msg) {
   case WM_ERASEBKGND:
     return 1; // painted whole, double-buffered

@@ -42,6 +42,10 @@ public:
   static constexpr int DesignHeight = 182;
   // Control ids of the delay group's children, for assistive tools and tests.
   enum : int { ID_GROUP = 100, ID_DELAY = 101, ID_OK = 102, ID_CANCEL = 103 };
+  // A registered message ("Q417PanelState") that any process may send to a panel; it answers
+  // what the panel shows: mode | select << 8 | indicator << 16 | delay << 24 | selected << 40
+  // | editing << 41.
+  static UINT StateQueryMessage() noexcept;
 
   // A panel in owner's client area, named by its window text, shown at once. Throws when the
   // window cannot be made.

@@ -155,6 +155,9 @@ TEST(PanelWindowSystem, DigitKeysGoToTheSelectedPanelOnly) {
   PostChars(panel.Main(), L"4");    // the selected panel sets channel 4
   EXPECT_EQ(panel.WaitTable(0), PacketHex({{3, 0, 1, 0, 0, 0}, {5, 0, 2, 0x08, 0, 0}, {9, 0, 1, 0, 0, 0}}, true));
   ASSERT_TRUE(panel.WaitAnswerApplied());
+  TPanelState shown;
+  ASSERT_TRUE(QueryState(five, shown));
+  EXPECT_EQ(shown, (TPanelState{2, 0x08, 0, 0, true, false})) << "what the panel shows, as tools read it";
   PostChars(panel.Main(), L"90");   // '9' is no channel; '0' clears
   EXPECT_EQ(panel.WaitTable(1), PacketHex({{3, 0, 1, 0, 0, 0}, {5, 0, 2, 0x00, 0, 0}, {9, 0, 1, 0, 0, 0}}, true));
   EXPECT_EQ(panel.Tables().size(), 2u);

@@ -5,9 +5,18 @@
 //   q417probe wait-panels N [TIMEOUT_MS]      waits until N device panels are shown
 //   q417probe click NAME ELEMENT              clicks channel:N, mode:N or indicator of panel NAME
 //   q417probe check-layout DPI                checks that panels, status line and window fit DPI
+//   q417probe panel-state NAME                prints what panel NAME shows
+//   q417probe host-poll                       asks the Q417 host for every selector's state
+//   q417probe host-set ID MODE SELECT INDICATOR DELAY
+//                                             sets one selector through the Q417 host
+//   q417probe follow NAME ID SELECT [TIMEOUT_MS]
+//                                             sets the selector's channel through the host and
+//                                             prints how long panel NAME took to show it
 //   q417probe close                           asks the panel to close and waits for it
 // Exit code 0 on success, 1 on time-out or when no panel runs.
 #include "PanelDriver.h"
+#include "PipeClient.h"
+#include "Q417Packet.h"
 #include "TestSupport.h"
 
 #include <cstdio>
@@ -53,6 +62,34 @@ int CheckLayout(UINT dpi) {
   std::printf("%s dpi=%u panels=%zu panel-height=%ld client=%ldx%ld\n", failures ? "FAILED" : "ok", dpi, panels.size(),
               panels.empty() ? 0L : ClientSize(panels[0]).cy, ClientSize(panel).cx, ClientSize(panel).cy);
   return failures ? 1 : 0;
+}
+
+// The Q417 host's pipe: one request, its update packet.
+bool AskHost(const q417::TBytes& payload, q417::TBytes& packet) {
+  TPipeClient host;
+  if (!host.Connect(L"\\\\.\\pipe\\PELLIX_PIPE_Q417", 5000)) return false;
+  const TBytes reply = host.Request(1, std::string(payload.begin(), payload.end()));
+  if (reply.size() < 12) return false;
+  packet = Payload(reply);
+  return true;
+}
+
+void PrintPacket(const q417::TBytes& packet) {
+  for (int32_t i = 0; i < q417::PacketRecordCount(packet); ++i) {
+    const TQ417DeviceState r = q417::PacketRecord(packet, i);
+    std::printf("id=%d mode=%u select=%u indicator=%u delay=%u\n", r.Q417_DeviceID, r.Q417_State.Q417_Mode,
+                r.Q417_State.Q417_Select, r.Q417_State.Q417_Indicator, r.Q417_State.Q417_Delay);
+  }
+}
+
+// Sets one selector's state through the host; the answer is every selector's new state.
+bool SetThroughHost(int32_t id, int mode, int select, int indicator, int delay, q417::TBytes& packet) {
+  q417::TBytes table;
+  q417::BuildNextStateTable(table, 1, [&](int32_t, TQ417DeviceState& r) {
+    r.Q417_DeviceID = id;
+    r.Q417_State = {uint8_t(mode), uint8_t(select), uint8_t(indicator), uint16_t(delay)};
+  });
+  return AskHost(table, packet);
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -101,6 +138,48 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (command == L"check-layout" && argc >= 3) return CheckLayout(UINT(std::wcstoul(argv[2], nullptr, 10)));
+  if (command == L"panel-state" && argc >= 3) {
+    TPanelState state;
+    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
+    if (!target || !QueryState(target, state)) return 1;
+    std::printf("mode=%d select=%d indicator=%d delay=%d selected=%d editing=%d\n", state.Mode, state.Select,
+                state.Indicator, state.Delay, int(state.Selected), int(state.Editing));
+    return 0;
+  }
+  if (command == L"host-poll") {
+    q417::TBytes packet;
+    if (!AskHost({}, packet)) return 1;
+    PrintPacket(packet);
+    return 0;
+  }
+  if (command == L"host-set" && argc >= 7) {
+    q417::TBytes packet;
+    if (!SetThroughHost(int32_t(std::wcstol(argv[2], nullptr, 0)), int(std::wcstol(argv[3], nullptr, 0)),
+                        int(std::wcstol(argv[4], nullptr, 0)), int(std::wcstol(argv[5], nullptr, 0)),
+                        int(std::wcstol(argv[6], nullptr, 0)), packet))
+      return 1;
+    PrintPacket(packet);
+    return 0;
+  }
+  if (command == L"follow" && argc >= 5) {
+    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
+    const int32_t id = int32_t(std::wcstol(argv[3], nullptr, 0));
+    const int select = int(std::wcstol(argv[4], nullptr, 0));
+    const DWORD timeout = argc >= 6 ? DWORD(std::wcstoul(argv[5], nullptr, 10)) : 5000;
+    TPanelState before;
+    if (!target || !QueryState(target, before)) return 1;
+    q417::TBytes packet;
+    if (!SetThroughHost(id, before.Mode, select, before.Indicator, before.Delay, packet)) return 1;
+    LARGE_INTEGER frequency, start, now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    TPanelState shown;
+    const bool followed = WaitFor([&] { return QueryState(target, shown) && shown.Select == select; }, timeout, 1);
+    ::QueryPerformanceCounter(&now);
+    const double ms = double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    std::printf("%s %.1f ms\n", followed ? "followed" : "not followed", ms);
+    return followed ? 0 : 1;
+  }
   if (command == L"close") {
     const HWND panel = Panel();
     if (!panel) return 1;

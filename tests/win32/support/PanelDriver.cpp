@@ -72,6 +72,20 @@ void TypeIntoDelay(HWND panel, const std::wstring& text) {
   PostChars(edit, text);
 }
 
+bool QueryState(HWND panel, TPanelState& state) {
+  static const UINT message = ::RegisterWindowMessageW(L"Q417PanelState");
+  DWORD_PTR answer = 0;
+  if (!::SendMessageTimeoutW(panel, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer)) return false;
+  const uint64_t v = answer;
+  state.Mode = int(v & 0xFF);
+  state.Select = int((v >> 8) & 0xFF);
+  state.Indicator = int((v >> 16) & 0xFF);
+  state.Delay = int((v >> 24) & 0xFFFF);
+  state.Selected = (v >> 40) & 1;
+  state.Editing = (v >> 41) & 1;
+  return true;
+}
+
 wchar_t DecimalSeparator() {
   wchar_t buffer[8] = {};
   return ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, buffer, 8) > 0 ? buffer[0] : L'.';

@@ -38,6 +38,15 @@ HWND CancelButton(HWND panel);
 void TypeIntoDelay(HWND panel, const std::wstring& text);
 void PostChars(HWND window, const std::wstring& text);
 
+// What a device panel shows, as its state query answers it.
+struct TPanelState {
+  int Mode = -1, Select = -1, Indicator = -1, Delay = -1;
+  bool Selected = false, Editing = false;
+  bool operator==(const TPanelState&) const = default;
+};
+// False when the panel does not answer.
+bool QueryState(HWND panel, TPanelState& state);
+
 // The user's decimal separator, as the panel reads it.
 wchar_t DecimalSeparator();
 
