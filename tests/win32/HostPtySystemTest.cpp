@@ -1,13 +1,13 @@
 // Discovery end to end: FTDI ports registered as Windows registers them (bus keys and serial
 // port map), whose COM ports lead through Linux ptys to native selector simulators. Started by
-// host_pty_system_test.sh, which runs the simulators and names the ports in PELLIX_PTY_PORTS:
+// pty_system_test.sh, which runs the simulators and names the ports in PELLIX_PTY_PORTS:
 // two answering selectors, then one that leaves its first three HELLOs unanswered.
 #include "NVSerialHdr.h"
+#include "FtdiPorts.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 using namespace testing_support;
 
@@ -16,46 +16,13 @@ namespace {
 constexpr const wchar_t* HostClass = L"TPellixHostForm";
 constexpr int lblDeviceCountId = 104;
 constexpr UINT DBT_DEVNODES_CHANGED_Event = 7;
-const std::wstring FTDIBus = L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\";
-constexpr const wchar_t* SerialComm = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr const wchar_t* SwitchKey = L"SOFTWARE\\Norvane Limited\\Pellix";
-
-std::vector<std::wstring> Ports() {
-  wchar_t value[256] = {};
-  ::GetEnvironmentVariableW(L"PELLIX_PTY_PORTS", value, 256);
-  std::vector<std::wstring> ports;
-  std::wstringstream in(value);
-  for (std::wstring port; std::getline(in, port, L',');) ports.push_back(port);
-  return ports;
-}
-
-bool SetString(const std::wstring& key, const std::wstring& name, const std::wstring& data) {
-  HKEY raw = nullptr;
-  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
-    return false;
-  const win32::TRegKey owner(raw);
-  return ::RegSetValueExW(raw, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          DWORD((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-std::wstring BusKey(const std::wstring& port) { return FTDIBus + L"VID_0403+PID_FAA8+PTY" + port + L"A"; }
-
-// Registers a port as the FTDI driver does: a bus key naming it, and an entry in the port map.
-bool AddFTDIPort(const std::wstring& port) {
-  return SetString(BusKey(port) + L"\\0000\\Device Parameters", L"PortName", port) &&
-         SetString(SerialComm, L"\\Device\\PtyTest" + port, port);
-}
-
-void RemoveFTDIPort(const std::wstring& port) {
-  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, BusKey(port).c_str());
-  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SerialComm, (L"\\Device\\PtyTest" + port).c_str());
-}
 
 class PtyDiscovery : public ::testing::Test {
 protected:
   void SetUp() override {
-    ports = Ports();
-    ASSERT_EQ(ports.size(), 3u) << "run through host_pty_system_test.sh";
+    ports = PtyPorts();
+    ASSERT_EQ(ports.size(), 3u) << "run through pty_system_test.sh";
   }
   void TearDown() override {
     for (const auto& port : ports) RemoveFTDIPort(port);
