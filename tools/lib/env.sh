@@ -59,6 +59,8 @@ q417_start_wine() {
     # and programs that look for each other's windows share one desktop.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+    # A program that crashes ends with its backtrace on stderr, not in a dialog nobody answers.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.q417-ready"
   fi
   # The desktop process lives as long as the server. Started here, it holds none of the output
