@@ -19,6 +19,12 @@ function(q417_win32_target target)
   endif()
 endfunction()
 
+# Installs a program or DLL that ships into bin/ (component "programs"), where each program finds
+# the DLLs it loads beside itself. A DLL's import library is for the build only and stays out.
+function(q417_install_shipped target)
+  install(TARGETS ${target} RUNTIME DESTINATION bin COMPONENT programs)
+endfunction()
+
 # An import library made from a .def file, for a DLL that a program links at load time
 # whichever implementation of it sits beside the program.
 function(q417_import_library name def)
