@@ -18,12 +18,19 @@ q417_install_missing() {
   DEBIAN_FRONTEND=noninteractive q417_as_root apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-q417_packages_windows() {
+# What building the windows preset needs.
+q417_packages_build() {
   q417_install_missing \
     "cmake|command -v cmake" \
     "ninja-build|command -v ninja" \
     "g++-mingw-w64-x86-64-posix|command -v x86_64-w64-mingw32-g++-posix" \
     "googletest|test -f /usr/src/googletest/CMakeLists.txt" \
+    "$@"
+}
+
+# What building and running the windows preset needs.
+q417_packages_windows() {
+  q417_packages_build \
     "wine|command -v wine" \
     "wine64|test -x /usr/lib/wine/wine64" \
     "xvfb|command -v Xvfb" \
@@ -46,9 +53,10 @@ q417_start_xvfb() {
   export DISPLAY=:$n
 }
 
-# A private Wine prefix under build/ with a persistent server for the whole run.
+# A private Wine prefix (build/wineprefix, or the folder given) with a persistent server for the
+# whole run.
 q417_start_wine() {
-  export WINEPREFIX=$Q417_ROOT/build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=${1:-$Q417_ROOT/build/wineprefix} WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   wineserver -f -p >/dev/null 2>&1 &
   Q417_STARTED_PIDS+=($!)
