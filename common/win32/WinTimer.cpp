@@ -4,14 +4,19 @@ namespace win32 {
 
 void TWinTimer::Start() noexcept {
   if (fRunning || fOwner == nullptr) return;
-  if (::SetTimer(fOwner, fId, fPeriodMs, nullptr) == 0) return;
-  fRunning = true;
-  if (fFirstTick == FirstTickAtOnce) fKickPending = ::PostMessageW(fOwner, WM_TIMER_KICK, fId, 0) != FALSE;
+  if (fFirstTick == FirstTickAtOnce) {
+    fKickPending = ::PostMessageW(fOwner, WM_TIMER_KICK, fId, 0) != FALSE;
+    fRunning = fKickPending;
+    return;
+  }
+  fArmed = ::SetTimer(fOwner, fId, fPeriodMs, nullptr) != 0;
+  fRunning = fArmed;
 }
 
 void TWinTimer::Stop() noexcept {
   if (!fRunning) return;
-  ::KillTimer(fOwner, fId);
+  if (fArmed) ::KillTimer(fOwner, fId);
+  fArmed = false;
   fRunning = false;
   fKickPending = false;
 }
@@ -23,7 +28,11 @@ bool TWinTimer::IsTick(UINT msg, WPARAM wParam) noexcept {
     fKickPending = false;
     return true;
   }
-  return msg == WM_TIMER && fRunning;
+  return msg == WM_TIMER && fRunning && fArmed;
+}
+
+void TWinTimer::TickHandled() noexcept {
+  if (fRunning && !fArmed) fArmed = ::SetTimer(fOwner, fId, fPeriodMs, nullptr) != 0;
 }
 
 } // namespace win32

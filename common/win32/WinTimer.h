@@ -1,6 +1,8 @@
 // A periodic window timer that ticks on the window thread. Starting a running timer or stopping
 // a stopped one changes nothing, so a start never restarts the period. A timer made with
-// FirstTickAtOnce ticks right after each start (through a posted message) and then every period.
+// FirstTickAtOnce ticks right after each start (through a posted message) and then every period;
+// its system timer is set only once that first tick has been handled with the timer still
+// running, since most of its starts are stopped by their first tick.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +30,20 @@ public:
   // Routes WM_TIMER and WM_TIMER_KICK: true when the message is a tick of this timer that is
   // to be handled (a kick that a stop or a tick made stale is swallowed).
   bool IsTick(UINT msg, WPARAM wParam) noexcept;
+  // Runs onTick for a tick of this timer; true when the message was one.
+  template <typename TOnTick>
+  bool Dispatch(UINT msg, WPARAM wParam, TOnTick&& onTick) {
+    if (!IsTick(msg, wParam)) return false;
+    onTick();
+    TickHandled();
+    return true;
+  }
+
+private:
+  // After a tick: sets the system timer if the timer still runs and it is not set yet.
+  void TickHandled() noexcept;
+
+public:
 
 private:
   HWND fOwner = nullptr;
@@ -36,6 +52,7 @@ private:
   TFirstTick fFirstTick;
   bool fRunning = false;
   bool fKickPending = false;
+  bool fArmed = false; // the system timer is set
 };
 
 } // namespace win32

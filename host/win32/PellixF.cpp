@@ -78,14 +78,8 @@ LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
 
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
-  if (tmrGarbage.IsTick(msg, wParam)) {
-    tmrGarbageTimer();
-    return 0;
-  }
-  if (tmrDiscover.IsTick(msg, wParam)) {
-    tmrDiscoverTimer();
-    return 0;
-  }
+  if (tmrGarbage.Dispatch(msg, wParam, [this] { tmrGarbageTimer(); })) return 0;
+  if (tmrDiscover.Dispatch(msg, wParam, [this] { tmrDiscoverTimer(); })) return 0;
   switch (msg) {
   case WM_CREATE:
     CreateControls();

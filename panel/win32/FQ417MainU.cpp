@@ -83,14 +83,8 @@ LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
 
 LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
-  if (tmrPoll.IsTick(msg, wParam)) {
-    tmrPollTimer();
-    return 0;
-  }
-  if (tmrWatchDog.IsTick(msg, wParam)) {
-    tmrWatchDogTimer();
-    return 0;
-  }
+  if (tmrPoll.Dispatch(msg, wParam, [this] { tmrPollTimer(); })) return 0;
+  if (tmrWatchDog.Dispatch(msg, wParam, [this] { tmrWatchDogTimer(); })) return 0;
   switch (msg) {
   case WM_CREATE:
     CreateControls();

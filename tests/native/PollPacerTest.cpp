@@ -30,3 +30,11 @@ TEST(PollPacer, ChangesGoAtOnceAndTheUnchangedStateAfterTheHoldTime) {
   EXPECT_FALSE(pacer.Decide(b, 0).Deliver);
   EXPECT_TRUE(pacer.Decide(a, 0).Deliver);
 }
+
+TEST(PollPacer, TheHostIsAskedAtMostEveryRepollPeriod) {
+  const TPollPacer pacer(200, 100);
+  EXPECT_EQ(pacer.WaitBeforeAsking(0), 100u);
+  EXPECT_EQ(pacer.WaitBeforeAsking(30), 70u);
+  EXPECT_EQ(pacer.WaitBeforeAsking(100), 0u);
+  EXPECT_EQ(pacer.WaitBeforeAsking(5000), 0u);
+}

@@ -147,8 +147,8 @@ TEST(WinTimer, AtOnceTickAndStartingARunningTimerDoesNotRestartIt) {
       ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
       MSG msg;
       while (::PeekMessageW(&msg, owner, 0, 0, PM_REMOVE)) {
-        if (atOnce.IsTick(msg.message, msg.wParam)) ticks.emplace_back(7, ::GetTickCount64());
-        else if (periodic.IsTick(msg.message, msg.wParam)) ticks.emplace_back(8, ::GetTickCount64());
+        if (!atOnce.Dispatch(msg.message, msg.wParam, [&] { ticks.emplace_back(7, ::GetTickCount64()); }))
+          periodic.Dispatch(msg.message, msg.wParam, [&] { ticks.emplace_back(8, ::GetTickCount64()); });
       }
     }
   };

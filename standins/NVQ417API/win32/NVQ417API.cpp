@@ -103,21 +103,22 @@ public:
   void Close() { fPipe.Reset(); }
   bool Connected() const { return bool(fPipe); }
 
-  // Writes the request and reads until the reply with the same tag. False when the pipe broke,
-  // no reply came in time or the stop event was set.
+  // Sends the request and reads until the reply with the same tag: one transaction on the
+  // message pipe, then further reads only for a long reply or an older request's reply. False
+  // when the pipe broke, no reply came in time or the stop event was set.
   bool Exchange(const TBytes& request, uint32_t tag, TBytes& reply, HANDLE stop) {
-    if (!Transfer(true, const_cast<uint8_t*>(request.data()), DWORD(request.size()), nullptr, stop)) return false;
+    bool more = false;
+    if (!Complete(::TransactNamedPipe(fPipe.Get(), const_cast<uint8_t*>(request.data()), DWORD(request.size()),
+                                      fChunk, sizeof fChunk, nullptr, Prepare()),
+                  reply, more, stop))
+      return false;
     for (;;) {
-      reply.clear();
-      uint8_t chunk[8192];
-      DWORD got = 0;
-      bool complete = false;
-      do {
-        complete = Transfer(false, chunk, sizeof chunk, &got, stop);
-        if (!complete && fLastError != ERROR_MORE_DATA) return false;
-        reply.insert(reply.end(), chunk, chunk + got);
-      } while (!complete);
-      if (pellix::ReplyTag(reply) == tag) return true; // an older request's reply is passed over
+      while (more)
+        if (!Complete(::ReadFile(fPipe.Get(), fChunk, sizeof fChunk, nullptr, Prepare()), reply, more, stop, true))
+          return false;
+      if (pellix::ReplyTag(reply) == tag) return true;
+      reply.clear(); // an older request's reply is passed over
+      if (!Complete(::ReadFile(fPipe.Get(), fChunk, sizeof fChunk, nullptr, Prepare()), reply, more, stop)) return false;
     }
   }
 
@@ -143,32 +144,35 @@ private:
                                                             : WAIT_TIMEOUT;
   }
 
-  bool Transfer(bool write, uint8_t* data, DWORD size, DWORD* done, HANDLE stop) {
-    OVERLAPPED record{};
-    record.hEvent = fEvent.Get();
+  OVERLAPPED* Prepare() {
+    fRecord = OVERLAPPED{};
+    fRecord.hEvent = fEvent.Get();
     ::ResetEvent(fEvent.Get());
+    return &fRecord;
+  }
+
+  // Waits for the operation just started and takes its bytes into message (appending when
+  // `append`); `more` tells whether the message goes on.
+  bool Complete(BOOL started, TBytes& message, bool& more, HANDLE stop, bool append = false) {
+    if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA) return false;
     DWORD moved = 0;
-    const BOOL started = write ? ::WriteFile(fPipe.Get(), data, size, nullptr, &record)
-                               : ::ReadFile(fPipe.Get(), data, size, nullptr, &record);
-    if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA) {
-      fLastError = ::GetLastError();
-      return false;
-    }
     if (!WaitOrStop(fEvent.Get(), stop, kReplyMs)) {
-      ::CancelIoEx(fPipe.Get(), &record);
-      ::GetOverlappedResult(fPipe.Get(), &record, &moved, TRUE);
-      fLastError = ERROR_CANCELLED;
+      ::CancelIoEx(fPipe.Get(), &fRecord);
+      ::GetOverlappedResult(fPipe.Get(), &fRecord, &moved, TRUE);
       return false;
     }
-    const BOOL ok = ::GetOverlappedResult(fPipe.Get(), &record, &moved, TRUE);
-    fLastError = ok ? ERROR_SUCCESS : ::GetLastError();
-    if (done) *done = moved;
-    return ok != FALSE;
+    const BOOL ok = ::GetOverlappedResult(fPipe.Get(), &fRecord, &moved, TRUE);
+    more = !ok && ::GetLastError() == ERROR_MORE_DATA;
+    if (!ok && !more) return false;
+    if (!append) message.clear();
+    message.insert(message.end(), fChunk, fChunk + moved);
+    return true;
   }
 
   win32::THandle fPipe;
   win32::THandle fEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  DWORD fLastError = 0;
+  OVERLAPPED fRecord{};
+  uint8_t fChunk[8192];
 };
 
 // One reference: a thread that serves its requests one at a time.
@@ -255,6 +259,7 @@ private:
       }
       const uint32_t tag = fNextTag++;
       pellix::BuildRequest(tag, payload, fRequestFrame);
+      fLastAsked = ::GetTickCount64();
       if (!fConnection.Exchange(fRequestFrame, tag, fReply, fStop.Get())) {
         fConnection.Close(); // the host went or stopped answering: connect anew
         continue;
@@ -278,11 +283,13 @@ private:
       return;
     }
     const ULONGLONG start = ::GetTickCount64();
+    const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
+    if (const uint32_t wait = fPacer.WaitBeforeAsking(start - fLastAsked))
+      if (::WaitForMultipleObjects(2, waits, FALSE, wait) == WAIT_OBJECT_0) return;
     for (;;) {
       if (!Ask({}, packet)) return;
       const auto decision = fPacer.Decide(packet, ::GetTickCount64() - start);
       if (decision.Deliver || Pending()) break;
-      const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
       if (::WaitForMultipleObjects(2, waits, FALSE, decision.WaitMs) == WAIT_OBJECT_0) return;
     }
     Deliver(request, packet);
@@ -305,6 +312,7 @@ private:
   TConnection fConnection;
   nvq417::TPollPacer fPacer;
   uint32_t fNextTag = 1;
+  ULONGLONG fLastAsked = 0;
   TBytes fRequestFrame, fReply;
   bool fFailed = false;
 };
