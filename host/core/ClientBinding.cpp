@@ -28,9 +28,9 @@ bool BindClientLibrary(const std::wstring& libraryPath, IClientLibraryPlatform& 
 }
 
 bool LoadClientLibrary(const std::wstring& libraryPath, IClientLibraryPlatform& platform) {
-  if (platform.Load(libraryPath)) return true;
+  if (platform.LoadFile(libraryPath)) return true;
   const std::wstring bareName = FileNamePart(libraryPath);
-  if (platform.Load(bareName)) return true;
+  if (platform.LoadBareName(bareName)) return true;
   platform.DebugOut(libraryPath);
   platform.DebugOut(FormatDebugText(L"dllHandle = %d", {int64_t(0)}));
   platform.DebugOut(bareName);

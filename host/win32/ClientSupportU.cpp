@@ -26,8 +26,22 @@ public:
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
-  bool Load(const std::wstring& pathOrName) override {
-    LibraryHandle.Reset(::LoadLibraryW(pathOrName.c_str()));
+  bool LoadFile(const std::wstring& path) override {
+    // Absolute, so that the loader looks for nothing: the file the command line named.
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(path.c_str(), DWORD(full.size()), full.data(), nullptr);
+    if (n >= full.size()) {
+      full.resize(n);
+      n = ::GetFullPathNameW(path.c_str(), DWORD(full.size()), full.data(), nullptr);
+    }
+    if (n == 0 || n >= full.size()) return false;
+    full.resize(n);
+    LibraryHandle.Reset(::LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+    return bool(LibraryHandle);
+  }
+  bool LoadBareName(const std::wstring& fileName) override {
+    LibraryHandle.Reset(::LoadLibraryExW(fileName.c_str(), nullptr,
+                                         LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
     return bool(LibraryHandle);
   }
   bool Resolve(const char* exportName) override {

@@ -2,6 +2,7 @@
 // device type, the hidden window and its message loop. Every early end is quiet, exit code 0.
 #include "ClientBinding.h"
 #include "ClientSupportU.h"
+#include "DebugUtilsU.h"
 #include "HostNames.h"
 #include "PellixF.h"
 #include "PellixUSBU.h"
@@ -25,6 +26,10 @@ int32_t ReadDebugSwitch() {
 }
 
 void RunHost(HINSTANCE instance) {
+  // Libraries are never looked for in the current folder or along the PATH: only beside the
+  // program, in the system folder, and beside the client library for its own dependencies.
+  ::SetDllDirectoryW(L"");
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   DebugMode = ReadDebugSwitch();
   if (!InitClientLibrary()) return;
   QueryDeviceMeta(); // a failure leaves the values as the library left them
@@ -65,5 +70,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   } catch (...) {
     // Out of memory during start-up: end quietly like every other failed start.
   }
+  DebugFlush(); // the last lines are written before the process ends
   return 0;
 }

@@ -13,7 +13,7 @@ namespace {
 
 class FakePlatform : public IClientLibraryPlatform {
 public:
-  std::set<std::wstring> files, loadable;
+  std::set<std::wstring> files, loadable, loadableByName;
   std::set<std::string> exports{MetaExportName, UpdateExportName};
   std::vector<std::wstring> calls, debugLines;
   bool loaded = false;
@@ -22,9 +22,14 @@ public:
     calls.push_back(L"exists " + path);
     return files.count(path) != 0;
   }
-  bool Load(const std::wstring& name) override {
-    calls.push_back(L"load " + name);
-    loaded = loadable.count(name) != 0;
+  bool LoadFile(const std::wstring& path) override {
+    calls.push_back(L"load " + path);
+    loaded = loadable.count(path) != 0;
+    return loaded;
+  }
+  bool LoadBareName(const std::wstring& name) override {
+    calls.push_back(L"load by name " + name);
+    loaded = loadableByName.count(name) != 0;
     return loaded;
   }
   bool Resolve(const char* name) override {
@@ -76,10 +81,11 @@ TEST(ClientBinding, BindsByPathWithBothExports) {
 TEST(ClientBinding, FallsBackToTheBareFileNameQuietly) {
   FakePlatform platform;
   platform.files = {L"C:\\x\\Client.dll"};
-  platform.loadable = {L"Client.dll"};
+  platform.loadable = {L"Client.dll"}; // a file load of the bare name would find it: not tried
+  platform.loadableByName = {L"Client.dll"};
   TClientLibraryNames names;
   EXPECT_TRUE(InitClientLibrary({L"C:\\x\\Client.dll"}, platform, names));
-  EXPECT_EQ(platform.calls[2], L"load Client.dll") << "case unchanged, extension kept";
+  EXPECT_EQ(platform.calls[2], L"load by name Client.dll") << "case unchanged, extension kept";
   EXPECT_EQ(platform.debugLines.size(), 1u) << "only the path line when the second load works";
 }
 
@@ -89,7 +95,7 @@ TEST(ClientBinding, NeitherLoadWritesTheThreeLines) {
   TClientLibraryNames names;
   EXPECT_FALSE(InitClientLibrary({L"C:\\x\\broken.dll"}, platform, names));
   EXPECT_EQ(platform.debugLines, (Lines{L"C:\\x\\broken.dll", L"C:\\x\\broken.dll", L"dllHandle = 0", L"broken.dll"}));
-  EXPECT_EQ(platform.calls.back(), L"load broken.dll");
+  EXPECT_EQ(platform.calls.back(), L"load by name broken.dll");
 }
 
 TEST(ClientBinding, AMissingExportUnloadsTheLibrary) {

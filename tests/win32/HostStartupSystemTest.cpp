@@ -145,6 +145,32 @@ TEST_F(HostStartup, LoadsByBareFileNameWhenThePathDoesNotLoad) {
   EXPECT_EQ(LinesOf(host, 1), TLines{Narrow(fake)}) << "only the path line when the second load works";
 }
 
+TEST_F(HostStartup, TheBareFileNameIsNeverLookedForInTheCurrentFolder) {
+  // A library by that name lies only in the host's current folder, beside a file of the same
+  // name that is no library: the host does not load it, and ends with the three lines.
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring current = std::wstring(temp) + L"pellix cwd " + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring other = current + L" other";
+  for (const auto& dir : {current, other}) ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  const std::wstring planted = current + L"\\plantedclient.dll", fake = other + L"\\plantedclient.dll";
+  ASSERT_TRUE(::CopyFileW(Double().c_str(), planted.c_str(), FALSE));
+  {
+    const TTempFile text(L"pxt");
+    text.Write("not a library");
+    ASSERT_TRUE(::CopyFileW(text.Path().c_str(), fake.c_str(), FALSE));
+  }
+  TChildProcess host(HostExe(), Quoted(fake), {}, current);
+  const TWindowWatch watch = WatchUntilExit(host, 20000);
+  for (const auto& file : {planted, fake}) ::DeleteFileW(file.c_str());
+  for (const auto& dir : {current, other}) ::RemoveDirectoryW(dir.c_str());
+
+  ASSERT_TRUE(watch.exited);
+  EXPECT_EQ(host.ExitCode(), 0u);
+  EXPECT_FALSE(watch.sawWindow) << "no library was bound";
+  EXPECT_EQ(LinesOf(host, 4), (TLines{Narrow(fake), Narrow(fake), "dllHandle = 0", "plantedclient.dll"}));
+}
+
 TEST_F(HostStartup, DebugSwitchCountsOnlyAsDword) {
   SetDebugString(L"1");
   {

@@ -61,7 +61,8 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
-                             const std::vector<std::pair<std::wstring, std::wstring>>& environment) {
+                             const std::vector<std::pair<std::wstring, std::wstring>>& environment,
+                             const std::wstring& workingFolder) {
   // The child inherits this process's environment as it is at the moment of creation.
   std::vector<std::pair<std::wstring, std::wstring>> saved;
   for (const auto& [name, value] : environment) {
@@ -74,7 +75,8 @@ TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& ar
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &si, &pi)) {
     fProcess.Reset(pi.hProcess);
     ::CloseHandle(pi.hThread);
     fId = pi.dwProcessId;

@@ -39,7 +39,8 @@ std::vector<std::string> Lines(const std::string& text);
 class TChildProcess {
 public:
   TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
-                const std::vector<std::pair<std::wstring, std::wstring>>& environment = {});
+                const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
+                const std::wstring& workingFolder = {});
   ~TChildProcess();
   bool Started() const { return bool(fProcess); }
   DWORD Id() const { return fId; }
