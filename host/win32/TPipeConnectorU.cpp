@@ -34,10 +34,11 @@ TPipeConnector::~TPipeConnector() {
   WaitFor();
 }
 
-win32::THandle TPipeConnector::CreatePipeInstance() {
-  return win32::THandle(fMakeInstance(pellix::PipePath(fPipeName).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, dwPipeWriteBuffer,
-                                      dwPipeReadBuffer));
+win32::THandle TPipeConnector::CreatePipeInstance(bool first) {
+  return win32::THandle(fMakeInstance(pellix::PipePath(fPipeName).c_str(),
+                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                      dwPipeWriteBuffer, dwPipeReadBuffer));
 }
 
 DWORD TPipeConnector::StartConnect() {
@@ -85,7 +86,7 @@ void TPipeConnector::Execute() {
 }
 
 void TPipeConnector::HandleInitialise() {
-  hPipe = CreatePipeInstance();
+  hPipe = CreatePipeInstance(true);
   if (!hPipe) {
     iErrorResult = ::GetLastError();
     return;
@@ -109,7 +110,7 @@ void TPipeConnector::HandOver() {
 }
 
 void TPipeConnector::ListenNext() {
-  hPipe = CreatePipeInstance();
+  hPipe = CreatePipeInstance(false);
   fRetryPending = !hPipe || StartConnect() != ERROR_SUCCESS;
   if (fRetryPending) hPipe.Reset();
 }

@@ -50,7 +50,9 @@ protected:
   void Execute() override;
 
 private:
-  win32::THandle CreatePipeInstance();
+  // The first instance must be the first of its name: a name that another process holds already
+  // is not shared, the listener does not listen and the host ends. Remote clients are refused.
+  win32::THandle CreatePipeInstance(bool first);
   // Starts the overlapped connect on hPipe; 0 when it is pending or a client is already there.
   DWORD StartConnect();
   void HandleInitialise();

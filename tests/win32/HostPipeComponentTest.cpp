@@ -211,3 +211,51 @@ TEST_F(PipeConnector, AcceptsAgainOnceAnInstanceCanBeMade) {
   EXPECT_GE(gInstancesAsked, 5);
   EXPECT_EQ(listener.TerminateAndWait(), NV_OK);
 }
+
+namespace {
+
+// Records the flags of every instance asked for; refuses a first instance when told to, as the
+// system does when another process holds the name (Wine does not enforce first instances).
+struct TInstanceLog {
+  std::vector<std::pair<DWORD, DWORD>> asked; // open mode, pipe mode
+  bool nameTaken = false;
+};
+TInstanceLog gInstanceLog;
+
+HANDLE Recording(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD outBuffer, DWORD inBuffer) {
+  gInstanceLog.asked.emplace_back(openMode, pipeMode);
+  if (gInstanceLog.nameTaken && (openMode & FILE_FLAG_FIRST_PIPE_INSTANCE)) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateNamedPipeW(path, openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, outBuffer, inBuffer, 0, nullptr);
+}
+
+} // namespace
+
+TEST_F(PipeConnector, RefusesRemoteClientsAndDoesNotShareANameTakenAlready) {
+  gInstanceLog = {};
+  {
+    TPipeConnector listener(name, library, {}, TClientEntries{EchoUpdate, nullptr}, TClientAggregator::BusyTimeoutMs,
+                            Recording);
+    ASSERT_EQ(listener.Initialise(), NV_OK);
+    TPipeClient client;
+    ASSERT_TRUE(client.Connect(path, 5000));
+    EXPECT_EQ(Result(client.Request(1, "")), NV_OK);
+    EXPECT_EQ(listener.TerminateAndWait(), NV_OK);
+  }
+  ASSERT_GE(gInstanceLog.asked.size(), 2u);
+  EXPECT_TRUE(gInstanceLog.asked[0].first & FILE_FLAG_FIRST_PIPE_INSTANCE) << "the first instance";
+  for (size_t i = 1; i < gInstanceLog.asked.size(); ++i)
+    EXPECT_FALSE(gInstanceLog.asked[i].first & FILE_FLAG_FIRST_PIPE_INSTANCE) << "the instances after it";
+  for (const auto& [openMode, pipeMode] : gInstanceLog.asked) EXPECT_TRUE(pipeMode & PIPE_REJECT_REMOTE_CLIENTS);
+
+  gInstanceLog = {};
+  gInstanceLog.nameTaken = true;
+  TPipeConnector squatted(name, library, {}, TClientEntries{EchoUpdate, nullptr}, TClientAggregator::BusyTimeoutMs,
+                          Recording);
+  EXPECT_EQ(squatted.Initialise(), int32_t(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(squatted.IsInitialised()) << "nothing listens, so the host ends by its idle rule";
+  EXPECT_FALSE(WaitForAck(ack, 0));
+  EXPECT_EQ(gInstanceLog.asked.size(), 1u) << "and no other instance of the name is made";
+}
