@@ -28,14 +28,17 @@ void TPipeHandler::Execute() {
   if (StartRead()) {
     const HANDLE waits[3] = {evTerm.Get(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
     for (;;) {
-      const DWORD woken = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+      // A reply's write usually completes at once: its event is waited for only while a write
+      // is pending, which spares a wake-up per request. (A completion signalled for a write that
+      // had completed at once may still wake the loop later; it is passed over.)
+      const DWORD woken = ::WaitForMultipleObjects(fWritePending ? 3 : 2, waits, FALSE, INFINITE);
       if (woken == WAIT_OBJECT_0) { // stop request
         fTerminated.Set();
         byItself = false;
         break;
       }
-      if (woken == WAIT_OBJECT_0 + 2) { // a reply's write completed (or an earlier one, already waited for)
-        if (fWritePending && HasOverlappedIoCompleted(&fWriteRecord)) WaitForWrite();
+      if (woken == WAIT_OBJECT_0 + 2) { // the pending write completed (or an earlier one signalled late)
+        if (HasOverlappedIoCompleted(&fWriteRecord)) WaitForWrite();
         continue;
       }
       if (woken == WAIT_OBJECT_0 + 1) {
@@ -93,9 +96,8 @@ void TPipeHandler::HandleMessage(size_t size) {
   const HANDLE event = fWriteRecord.hEvent;
   fWriteRecord = OVERLAPPED{};
   fWriteRecord.hEvent = event;
-  if (::WriteFile(hPipe.Get(), fReply.data(), DWORD(fReply.size()), nullptr, &fWriteRecord) ||
-      ::GetLastError() == ERROR_IO_PENDING)
-    fWritePending = true;
+  if (::WriteFile(hPipe.Get(), fReply.data(), DWORD(fReply.size()), nullptr, &fWriteRecord)) return; // done at once
+  fWritePending = ::GetLastError() == ERROR_IO_PENDING;
 }
 
 void TPipeHandler::WaitForWrite() {

@@ -3,7 +3,7 @@
 TThreadObject::~TThreadObject() { WaitFor(); }
 
 bool TThreadObject::Start() noexcept {
-  fThread.Reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, &fThreadId));
+  fThread.Reset(::CreateThread(nullptr, StackReservation, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, &fThreadId));
   return bool(fThread);
 }
 

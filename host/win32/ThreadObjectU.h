@@ -10,6 +10,11 @@
 
 class TThreadObject {
 public:
+  // The stack each thread reserves. The client library's calls run on pipe handler threads, so
+  // they get the 1 MiB usual for Windows programs; this build's default of 2 MiB is also what
+  // Wine commits in full, once per connected client.
+  static constexpr SIZE_T StackReservation = 1 << 20;
+
   TThreadObject(const TThreadObject&) = delete;
   TThreadObject& operator=(const TThreadObject&) = delete;
   virtual ~TThreadObject();
