@@ -77,7 +77,7 @@ q417_start_wine() {
   local i pid
   for i in $(seq 100); do
     for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
-      tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+      { tr '\0' '\n' < /proc/$pid/environ; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
     done
     sleep 0.1
   done

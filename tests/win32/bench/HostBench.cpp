@@ -1,0 +1,287 @@
+// Benchmarks of the device host under this machine's Wine, each beside its yardstick in the same
+// run: the costs of the request path's steps, the host's round trip and throughput against a raw
+// echo server over the same kind of pipe (message mode, overlapped, the same client code), and
+// the memory and handles that each connected client costs the host.
+#include "HostRun.h"
+#include "PipeClient.h"
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+constexpr size_t kPayload = 64;
+constexpr int kRoundTrips = 2000;
+constexpr int kThreads = 8;
+constexpr int kPerThread = 400;
+constexpr int kClients = 200;
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return double(t.QuadPart) / double(frequency.QuadPart);
+}
+
+// Microseconds per call of f, over n calls.
+double Micro(int n, const std::function<void()>& f) {
+  const double start = Now();
+  for (int i = 0; i < n; ++i) f();
+  return (Now() - start) * 1e6 / n;
+}
+
+// A raw echo server: one thread per connected client, each message read into a buffer as large
+// as the host's and written back, with overlapped I/O on a message-mode pipe made like the host's.
+class TEchoServer {
+public:
+  explicit TEchoServer(std::wstring path) : fPath(std::move(path)) {
+    fListener = std::thread([this] { Listen(); });
+  }
+  ~TEchoServer() {
+    fStop = true;
+    TPipeClient poke; // wakes the listener's pending connect
+    poke.Connect(fPath, 1000);
+    fListener.join();
+    for (auto& t : fClients) t.join();
+  }
+  const std::wstring& Path() const { return fPath; }
+
+private:
+  HANDLE Instance() {
+    return ::CreateNamedPipeW(fPath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 5000,
+                              5000, 0, nullptr);
+  }
+  void Listen() {
+    while (!fStop) {
+      HANDLE pipe = Instance();
+      if (pipe == INVALID_HANDLE_VALUE) return;
+      const BOOL connected = ::ConnectNamedPipe(pipe, nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
+      if (!connected || fStop) {
+        ::CloseHandle(pipe);
+        continue;
+      }
+      fClients.emplace_back([pipe] { Serve(pipe); });
+    }
+  }
+  static void Serve(HANDLE pipe) {
+    const win32::THandle owner(pipe);
+    const win32::THandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    std::vector<uint8_t> buffer(10000);
+    for (;;) {
+      OVERLAPPED record{};
+      record.hEvent = event.Get();
+      DWORD got = 0;
+      if (!::ReadFile(pipe, buffer.data(), DWORD(buffer.size()), nullptr, &record) && ::GetLastError() != ERROR_IO_PENDING)
+        return;
+      if (!::GetOverlappedResult(pipe, &record, &got, TRUE)) return;
+      record = OVERLAPPED{};
+      record.hEvent = event.Get();
+      if (!::WriteFile(pipe, buffer.data(), got, nullptr, &record) && ::GetLastError() != ERROR_IO_PENDING) return;
+      DWORD written = 0;
+      if (!::GetOverlappedResult(pipe, &record, &written, TRUE)) return;
+    }
+  }
+
+  std::wstring fPath;
+  std::atomic<bool> fStop{false};
+  std::thread fListener;
+  std::vector<std::thread> fClients;
+};
+
+const std::string kRequest(kPayload, 'p');
+
+// Microseconds per round trip of one client.
+double RoundTrip(const std::wstring& path) {
+  TPipeClient client;
+  if (!client.Connect(path, 10000)) return -1;
+  for (int i = 0; i < 100; ++i) client.Request(uint32_t(i), kRequest); // warm up
+  const double start = Now();
+  for (int i = 0; i < kRoundTrips; ++i)
+    if (client.Request(uint32_t(i), kRequest).size() < 8) return -1;
+  return (Now() - start) * 1e6 / kRoundTrips;
+}
+
+// Requests per second of kThreads clients at once.
+double Throughput(const std::wstring& path) {
+  std::vector<std::unique_ptr<TPipeClient>> clients;
+  for (int i = 0; i < kThreads; ++i) {
+    clients.push_back(std::make_unique<TPipeClient>());
+    if (!clients.back()->Connect(path, 10000)) return -1;
+    clients.back()->Request(0, kRequest);
+  }
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  const double start = Now();
+  for (auto& client : clients)
+    threads.emplace_back([&, c = client.get()] {
+      for (int i = 0; i < kPerThread; ++i)
+        if (c->Request(uint32_t(i), kRequest).size() < 8) ++failed;
+    });
+  for (auto& t : threads) t.join();
+  return failed ? -1 : kThreads * kPerThread / (Now() - start);
+}
+
+// Committed private memory of a process, from its address space (Wine does not fill in the
+// process memory counters that would say it).
+double CommittedBytes(HANDLE process) {
+  double total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (uint8_t* at = nullptr; ::VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;
+       at = static_cast<uint8_t*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += double(region.RegionSize);
+    if (region.RegionSize == 0) break;
+  }
+  return total;
+}
+
+// The handles a process holds, from the system's handle table (Wine does not count them in
+// GetProcessHandleCount).
+double HandleCount(DWORD processId) {
+  struct TEntry {
+    PVOID Object;
+    ULONG_PTR UniqueProcessId, HandleValue;
+    ULONG GrantedAccess;
+    USHORT CreatorBackTraceIndex, ObjectTypeIndex;
+    ULONG HandleAttributes, Reserved;
+  };
+  struct TTable {
+    ULONG_PTR NumberOfHandles, Reserved;
+    TEntry Handles[1];
+  };
+  using TQuery = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  constexpr ULONG SystemExtendedHandleInformation = 64;
+  constexpr NTSTATUS InfoLengthMismatch = NTSTATUS(0xC0000004L);
+  std::vector<uint8_t> buffer(1 << 20);
+  ULONG needed = 0;
+  NTSTATUS status;
+  while ((status = query(SystemExtendedHandleInformation, buffer.data(), ULONG(buffer.size()), &needed)) == InfoLengthMismatch)
+    buffer.resize(buffer.size() * 2);
+  if (status != 0) return -1;
+  const auto* table = reinterpret_cast<const TTable*>(buffer.data());
+  double count = 0;
+  for (ULONG_PTR i = 0; i < table->NumberOfHandles; ++i)
+    if (table->Handles[i].UniqueProcessId == processId) ++count;
+  return count;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void Row(const char* what, double value, const char* unit, const char* goal) {
+  std::printf("  %-58s %10.2f %-8s %s\n", what, value, unit, goal);
+}
+
+} // namespace
+
+int main() {
+  std::printf("== steps of the request path, in-process (microseconds per call)\n");
+  {
+    const win32::THandle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+    const win32::THandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    CRITICAL_SECTION section;
+    ::InitializeCriticalSection(&section);
+    Row("OutputDebugStringW (\"szRead=72\", no debug monitor)", Micro(2000, [] { ::OutputDebugStringW(L"szRead=72"); }), "us", "");
+    Row("busy mutex: wait + release", Micro(5000, [&] {
+          ::WaitForSingleObject(mutex.Get(), 10000);
+          ::ReleaseMutex(mutex.Get());
+        }), "us", "");
+    Row("lock: critical section enter + leave", Micro(100000, [&] {
+          ::EnterCriticalSection(&section);
+          ::LeaveCriticalSection(&section);
+        }), "us", "");
+    Row("event: set + wait", Micro(5000, [&] {
+          ::SetEvent(event.Get());
+          ::WaitForSingleObject(event.Get(), 0);
+        }), "us", "");
+    Row("allocation: CoTaskMemAlloc + CoTaskMemFree, 64 bytes",
+        Micro(100000, [] { ::CoTaskMemFree(::CoTaskMemAlloc(kPayload)); }), "us", "");
+    ::DeleteCriticalSection(&section);
+  }
+
+  THostRun host;
+  TPipeClient keeper; // connected throughout, so that the host does not end between measurements
+  if (!host.WaitListening() || !host.Connect(keeper)) {
+    std::printf("the host did not start\n");
+    return 1;
+  }
+  TEchoServer echo(L"\\\\.\\pipe\\Q417_BENCH_ECHO_" + std::to_wstring(::GetCurrentProcessId()));
+
+  std::printf("== one client, %zu-byte payload, %d round trips, median of 3 runs each (same run, side by side)\n", kPayload, kRoundTrips);
+  std::vector<double> raw, served;
+  for (int run = 0; run < 3; ++run) {
+    raw.push_back(RoundTrip(echo.Path()));
+    served.push_back(RoundTrip(host.PipePath()));
+  }
+  const double rawRt = Median(raw), hostRt = Median(served);
+  Row("raw echo round trip", rawRt, "us", "");
+  Row("host round trip (a client library that answers at once)", hostRt, "us", "");
+  Row("host / raw", hostRt / rawRt, "x", "goal: at most 1.15");
+
+  std::printf("== %d clients at once, %d requests each\n", kThreads, kPerThread);
+  std::vector<double> rawT, hostT;
+  for (int run = 0; run < 3; ++run) {
+    rawT.push_back(Throughput(echo.Path()));
+    hostT.push_back(Throughput(host.PipePath()));
+  }
+  const double rawTp = Median(rawT), hostTp = Median(hostT);
+  Row("raw echo throughput", rawTp, "req/s", "");
+  Row("host throughput", hostTp, "req/s", "");
+  Row("host / raw", hostTp / rawTp, "x", "goal: at least 0.85");
+
+  std::printf("== %d clients connected to the host\n", kClients);
+  const HANDLE process = host.Process().Handle();
+  auto committed = [&] { return CommittedBytes(process); };
+  auto handles = [&] { return HandleCount(host.Process().Id()); };
+  // Wine commits memory of its own for every thread; measured beside, in this process, with an
+  // idle thread of the handlers' stack size.
+  double winePerThread = 0;
+  {
+    const win32::THandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const double before = CommittedBytes(::GetCurrentProcess());
+    std::vector<win32::THandle> threads;
+    for (int i = 0; i < 20; ++i)
+      threads.emplace_back(::CreateThread(
+          nullptr, 1 << 20, [](void* e) -> DWORD { return ::WaitForSingleObject(static_cast<HANDLE>(e), INFINITE); },
+          release.Get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    ::Sleep(200);
+    winePerThread = (CommittedBytes(::GetCurrentProcess()) - before) / 20;
+    ::SetEvent(release.Get());
+    for (auto& t : threads) ::WaitForSingleObject(t.Get(), INFINITE);
+  }
+  const double memory0 = committed(), handles0 = handles();
+  {
+    std::vector<std::unique_ptr<TPipeClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.push_back(std::make_unique<TPipeClient>());
+      if (!clients.back()->Connect(host.PipePath(), 10000) || clients.back()->Request(1, kRequest).size() < 8) {
+        std::printf("client %d was not served\n", i);
+        return 1;
+      }
+    }
+    WaitFor([&] { return host.ClientCount() == std::to_string(kClients + 1); }, 10000);
+    const double perClient = (committed() - memory0) / kClients;
+    Row("committed memory per client, all of it", perClient / 1024, "KiB", "");
+    Row("  of which Wine's own per thread (an idle thread, measured beside)", winePerThread / 1024, "KiB", "");
+    Row("  the host's own", (perClient - winePerThread) / 1024, "KiB", "goal: under 100");
+    Row("handles per client", (handles() - handles0) / kClients, "", "goal: under 10");
+  }
+  return 0;
+}
