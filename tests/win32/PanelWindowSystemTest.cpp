@@ -14,36 +14,6 @@ using namespace panel_driver;
 
 namespace {
 
-struct TSelector {
-  int32_t id;
-  uint32_t version;
-  uint8_t mode, select, indicator;
-  uint16_t delay;
-};
-
-// An update packet (or next-state table) in the double's hex form.
-std::string PacketHex(const std::vector<TSelector>& selectors, bool asTable = false) {
-  std::string hex;
-  auto bytes = [&](uint32_t v, int n) {
-    char b[3];
-    for (int i = 0; i < n; ++i) {
-      std::snprintf(b, sizeof b, "%02x", unsigned((v >> (8 * i)) & 0xFF));
-      hex += b;
-    }
-  };
-  bytes(uint32_t(selectors.size()), 4);
-  for (const auto& s : selectors) {
-    bytes(uint32_t(s.id), 4);
-    bytes(asTable ? 0 : s.version, 4);
-    bytes(0, 4);
-    bytes(s.mode, 1);
-    bytes(s.select, 1);
-    bytes(s.indicator, 1);
-    bytes(s.delay, 2);
-  }
-  return hex;
-}
-
 std::string Script(const std::vector<TSelector>& selectors) {
   return "init 997 now 0\nstate " + PacketHex(selectors) + "\npoll 997 after:40 state\ntable 997 thread state\n";
 }

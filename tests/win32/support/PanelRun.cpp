@@ -2,6 +2,35 @@
 
 namespace testing_support {
 
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const uint8_t b : bytes) {
+    hex += digits[b >> 4];
+    hex += digits[b & 15];
+  }
+  return hex;
+}
+
+std::string PacketHex(const std::vector<TSelector>& selectors, bool asTable) {
+  std::vector<uint8_t> bytes;
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+  };
+  put(uint32_t(selectors.size()), 4);
+  for (const auto& s : selectors) {
+    put(uint32_t(s.id), 4);
+    put(asTable ? 0 : s.version, 4);
+    put(0, 4);
+    put(s.mode, 1);
+    put(s.select, 1);
+    put(s.indicator, 1);
+    put(s.delay, 2);
+  }
+  return Hex(bytes);
+}
+
 TPanelRun::TPanelRun(const std::string& script)
     : fScript(L"scr"), fLog(L"log"),
       fProcess((fScript.Write(script), ProgramFolder() + L"Q417Panel.exe"), L"",

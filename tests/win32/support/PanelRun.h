@@ -4,10 +4,25 @@
 
 #include "TestSupport.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// One selector's record as tests write it into the double's packets.
+struct TSelector {
+  int32_t id;
+  uint32_t version;
+  uint8_t mode, select, indicator;
+  uint16_t delay;
+};
+
+// Bytes in the double's hex form: two lower-case digits each, nothing between them.
+std::string Hex(const std::vector<uint8_t>& bytes);
+// An update packet of these selectors in the double's hex form; asTable: a next-state table as
+// the panel sends it (version 0).
+std::string PacketHex(const std::vector<TSelector>& selectors, bool asTable = false);
 
 class TPanelRun {
 public:

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -122,6 +123,42 @@ HWND TChildProcess::FindTopWindow(const wchar_t* className) const {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+int ProcessHandleCount(DWORD processId) {
+  // SystemExtendedHandleInformation: a count, a reserved word, then one entry per open handle of
+  // any process.
+  struct TEntry {
+    void* object;
+    ULONG_PTR processId, handle;
+    ULONG access;
+    USHORT backTrace, type;
+    ULONG attributes, reserved;
+  };
+  using TQuery = LONG(NTAPI*)(ULONG, void*, ULONG, ULONG*);
+  constexpr ULONG kExtendedHandleInformation = 64;
+  constexpr LONG kLengthMismatch = LONG(0xC0000004);
+  const auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<ULONG_PTR> buffer(1 << 14); // aligned for the entries
+  for (;;) {
+    ULONG needed = 0;
+    const ULONG size = ULONG(buffer.size() * sizeof(ULONG_PTR));
+    const LONG status = query(kExtendedHandleInformation, buffer.data(), size, &needed);
+    if (status == kLengthMismatch && buffer.size() < (size_t(1) << 26)) {
+      buffer.resize(std::max<size_t>(buffer.size() * 2, needed / sizeof(ULONG_PTR) + 1024));
+      continue;
+    }
+    if (status != 0) return -1;
+    break;
+  }
+  const ULONG_PTR entries = buffer[0]; // buffer[1] is reserved; the entries follow
+  const auto* entry = reinterpret_cast<const TEntry*>(buffer.data() + 2);
+  int count = 0;
+  for (ULONG_PTR i = 0; i < entries; ++i)
+    if (entry[i].processId == processId) ++count;
+  return count;
 }
 
 std::wstring ReadStatusBar(HWND statusBar) {

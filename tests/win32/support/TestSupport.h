@@ -56,6 +56,10 @@ private:
   DWORD fId = 0;
 };
 
+// The number of handles a process has open, read from the system's handle table (what
+// GetProcessHandleCount answers on Windows; Wine answers that call with 0). -1 when unreadable.
+int ProcessHandleCount(DWORD processId);
+
 // The text of part 0 of a status bar in another process (the message is not marshalled, so the
 // buffer is allocated in the owning process).
 std::wstring ReadStatusBar(HWND statusBar);
