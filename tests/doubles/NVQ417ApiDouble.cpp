@@ -28,6 +28,7 @@ struct TPacketSpec {
   enum Kind { Bytes, Empty, Null, State, Table } kind = Empty;
   TBytes bytes;
   int32_t nullLength = 0;
+  int32_t overLength = 0; // HEX+N: the length given is N more than the bytes delivered
 };
 
 struct TRule {
@@ -45,6 +46,47 @@ struct TScript {
   std::vector<TRule> update, poll, table;
   int32_t closeResult = 0;
   TBytes state = q417::EmptyPacket();
+  bool fence = false; // every packet delivered right before a page that may not be read
+};
+
+// One callback's data as it is handed over.
+struct TDelivery {
+  TBytes bytes;
+  bool isNull = false;
+  int32_t length = 0;
+  bool fenced = false;
+};
+
+// A copy of the bytes at the very end of read-only pages, followed by a page that may not be
+// touched at all: a read past the delivered bytes faults the reader at once.
+class TFencedCopy {
+public:
+  explicit TFencedCopy(const TBytes& bytes) {
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    const size_t readable = (bytes.size() + page - 1) / page * page;
+    fBase = static_cast<uint8_t*>(::VirtualAlloc(nullptr, readable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (fBase == nullptr) return;
+    uint8_t* const end = fBase + readable;
+    if (!bytes.empty()) std::memcpy(end - bytes.size(), bytes.data(), bytes.size());
+    DWORD old = 0;
+    const bool fenced = ::VirtualProtect(end, page, PAGE_NOACCESS, &old) &&
+                        (readable == 0 || ::VirtualProtect(fBase, readable, PAGE_READONLY, &old));
+    if (fenced) fData = end - bytes.size();
+  }
+  ~TFencedCopy() {
+    if (fBase) ::VirtualFree(fBase, 0, MEM_RELEASE);
+  }
+  TFencedCopy(const TFencedCopy&) = delete;
+  TFencedCopy& operator=(const TFencedCopy&) = delete;
+
+  // Null when the pages could not be had.
+  const uint8_t* Data() const { return fData; }
+
+private:
+  uint8_t* fBase = nullptr;
+  const uint8_t* fData = nullptr;
 };
 
 bool ParseHex(const std::string& s, TBytes& out) {
@@ -94,7 +136,12 @@ bool ParsePacket(const std::string& token, TPacketSpec& spec) {
     spec.nullLength = int32_t(std::stol(token.substr(5)));
   } else {
     spec.kind = TPacketSpec::Bytes;
-    return ParseHex(token, spec.bytes);
+    const size_t plus = token.find('+');
+    if (plus != std::string::npos) {
+      spec.overLength = int32_t(std::stol(token.substr(plus + 1)));
+      if (spec.overLength <= 0) return false;
+    }
+    return ParseHex(token.substr(0, plus), spec.bytes);
   }
   return true;
 }
@@ -114,6 +161,7 @@ int ParseScript(const std::string& text, TScript& script) {
     try {
       const std::string& d = w[0];
       if (d == "ref" && w.size() == 2) script.ref = int32_t(std::stol(w[1]));
+      else if (d == "fence" && w.size() == 1) script.fence = true;
       else if (d == "close" && w.size() == 2) script.closeResult = int32_t(std::stol(w[1]));
       else if (d == "state" && w.size() == 2) {
         if (!ParseHex(w[1], script.state)) return number;
@@ -248,8 +296,7 @@ public:
 
   int32_t Update(int32_t ref, const uint8_t* table, void** slot, TNVQ417UpdateDone done, void* user) {
     TRule rule;
-    std::vector<TBytes> packets;
-    std::vector<std::pair<const uint8_t*, int32_t>> nulls;
+    std::vector<TDelivery> deliveries;
     {
       std::lock_guard lock(fLock);
       TBytes received;
@@ -269,23 +316,37 @@ public:
       ++fUpdates;
       if (table && rule.result == 997) ApplyTable(fScript.state, received);
       for (const TPacketSpec& spec : rule.packets) {
+        TDelivery d;
         switch (spec.kind) {
-        case TPacketSpec::Bytes: packets.push_back(spec.bytes); break;
-        case TPacketSpec::Empty: packets.emplace_back(); break;
-        case TPacketSpec::Null: packets.emplace_back(); break;
-        case TPacketSpec::State: packets.push_back(fScript.state); break;
-        case TPacketSpec::Table: packets.push_back(table ? received : fScript.state); break;
+        case TPacketSpec::Bytes: d.bytes = spec.bytes; break;
+        case TPacketSpec::Empty: break;
+        case TPacketSpec::Null: d.isNull = true; break;
+        case TPacketSpec::State: d.bytes = fScript.state; break;
+        case TPacketSpec::Table: d.bytes = table ? received : fScript.state; break;
         }
-        nulls.emplace_back(nullptr, spec.kind == TPacketSpec::Null ? spec.nullLength : -1);
+        d.length = d.isNull ? spec.nullLength
+                             : int32_t(std::min<int64_t>(int64_t(d.bytes.size()) + spec.overLength, INT32_MAX));
+        d.fenced = !d.isNull && (fScript.fence || spec.overLength > 0);
+        deliveries.push_back(std::move(d));
       }
     }
     if (rule.result == 997 && done) {
-      Schedule(rule, [this, done, user, packets = std::move(packets), nulls = std::move(nulls)] {
-        for (size_t i = 0; i < packets.size(); ++i) {
-          const bool isNull = nulls[i].second >= 0;
-          const int32_t length = isNull ? nulls[i].second : int32_t(packets[i].size());
-          Log(Format("deliver length=%d%s", length, isNull ? " data=null" : ""));
-          done(0, isNull ? nullptr : packets[i].data(), length, user);
+      Schedule(rule, [this, done, user, deliveries = std::move(deliveries)] {
+        for (const TDelivery& d : deliveries) {
+          if (d.isNull) {
+            Log(Format("deliver length=%d data=null", d.length));
+            done(0, nullptr, d.length, user);
+            continue;
+          }
+          if (!d.fenced) {
+            Log(Format("deliver length=%d", d.length));
+            done(0, d.bytes.data(), d.length, user);
+            continue;
+          }
+          // Freed as soon as the callback returns: a reader that kept the address faults too.
+          const TFencedCopy copy(d.bytes);
+          Log(Format("deliver length=%d%s", d.length, copy.Data() ? " fenced" : " data=null"));
+          done(0, copy.Data(), d.length, user);
         }
       });
     }
