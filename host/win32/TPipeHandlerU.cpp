@@ -50,7 +50,11 @@ void TPipeHandler::Execute() {
           fTerminated.Set();
           break;
         }
-        if (size > 0) HandleMessage(size);
+        if (size > 0 && !HandleMessage(size)) { // stopped while the previous reply waited for the client
+          fTerminated.Set();
+          byItself = false;
+          break;
+        }
         if (!StartRead()) break;
         continue;
       }
@@ -78,26 +82,41 @@ bool TPipeHandler::StartRead() {
   return false;
 }
 
-void TPipeHandler::HandleMessage(size_t size) {
+bool TPipeHandler::HandleMessage(size_t size) {
   pellix::TFrameHeader header{};
   std::span<const uint8_t> payload;
   if (!pellix::SplitRequest({rxBuff.data(), size}, header, payload)) {
     DebugOut(L"szRead<=0");
-    return; // no reply
+    return true; // no reply
   }
   DebugOutFmt(L"szRead=%d", {int64_t(size)});
   const int32_t result = fRequest.Assign(payload) ? fAggregator->PELLIX_DeviceUpdate(fRequest, fResponse)
                                                   : int32_t(ERROR_NOT_ENOUGH_MEMORY);
   fRequest.Clear();
   // One write at a time: the previous reply's bytes stay as they are until its write is done.
-  if (fWritePending) WaitForWrite();
+  if (fWritePending && !WaitForWriteOrStop()) return false;
   pellix::BuildReply(header, result, fResponse.View(), fReply);
   fResponse.Clear();
   const HANDLE event = fWriteRecord.hEvent;
   fWriteRecord = OVERLAPPED{};
   fWriteRecord.hEvent = event;
-  if (::WriteFile(hPipe.Get(), fReply.data(), DWORD(fReply.size()), nullptr, &fWriteRecord)) return; // done at once
+  if (::WriteFile(hPipe.Get(), fReply.data(), DWORD(fReply.size()), nullptr, &fWriteRecord))
+    return true; // done at once
   fWritePending = ::GetLastError() == ERROR_IO_PENDING;
+  return true;
+}
+
+bool TPipeHandler::WaitForWriteOrStop() {
+  // A client that reads no more replies holds the write for good: a stop request ends the wait.
+  // (A completion signalled late for an earlier write wakes it once more; it is passed over.)
+  const HANDLE waits[2] = {evTerm.Get(), evPipeWrEvent.Get()};
+  while (!HasOverlappedIoCompleted(&fWriteRecord)) {
+    const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0) return false;
+    if (woken != WAIT_OBJECT_0 + 1) break; // the wait failed: wait for the write alone
+  }
+  WaitForWrite();
+  return true;
 }
 
 void TPipeHandler::WaitForWrite() {

@@ -34,8 +34,11 @@ protected:
 
 private:
   bool StartRead();
-  void HandleMessage(size_t size);
+  // False when a stop request came while the previous reply's write was still pending.
+  bool HandleMessage(size_t size);
   void WaitForWrite();
+  // Waits for the pending write's completion; false when a stop request came first.
+  bool WaitForWriteOrStop();
   void EndPendingIo() noexcept;
 
   win32::THandle hPipe;

@@ -381,6 +381,31 @@ TEST(HostStress, ShutdownWhileACallIsInsideTheLibraryWaitsForItAndEndsCleanly) {
   std::printf("host ended %.1f s after the 7 s call was sent\n", ended);
 }
 
+TEST(HostStress, ShutdownWhileAClientReadsNoRepliesEndsCleanly) {
+  TLoggedHost logged(true);
+  THostRun& host = logged.host;
+  ASSERT_TRUE(host.WaitListening());
+  TPipeClient lazy, other;
+  ASSERT_TRUE(host.Connect(lazy));
+  ASSERT_TRUE(host.Connect(other));
+  // A reply far larger than the pipe's buffer waits for a reader that never comes, and the reply
+  // to the next request waits for that one.
+  ASSERT_TRUE(lazy.Write(Frame(1, "!size:200000")));
+  ASSERT_TRUE(lazy.Write(Frame(2, "second")));
+  ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 2; }, 10000)) << "the second request was not taken";
+  EXPECT_EQ(CheckEcho(other.Request(3, "served"), 3, Bytes("served")), "") << "the others are served meanwhile";
+  ASSERT_TRUE(::PostMessageW(host.Window(), WM_CLOSE, 0, 0));
+  ASSERT_TRUE(host.Process().WaitExit(15000)) << "the host's shutdown waits for a client that reads nothing";
+  EXPECT_EQ(host.Process().ExitCode(), 0u);
+  for (TPipeClient* client : {&lazy, &other}) {
+    TBytes reply;
+    TPipeClient::TRead read;
+    for (int messages = 0; (read = client->Read(reply, 10000)) == TPipeClient::TRead::Message && messages < 3; ++messages) {
+    }
+    EXPECT_EQ(read, TPipeClient::TRead::Broken);
+  }
+}
+
 // Writes `requests` requests on each client and reads each reply before the next; seconds taken.
 double RequestBatch(std::vector<std::unique_ptr<TPipeClient>>& clients, int requests, TOutcome& outcome) {
   const ULONGLONG start = ::GetTickCount64();
