@@ -78,6 +78,22 @@ std::string CheckEcho(const TBytes& reply, uint32_t tag, const TBytes& payload) 
   return "";
 }
 
+// Reads one reply and checks it as CheckEcho does.
+std::string ReadEcho(TPipeClient& client, uint32_t tag, const TBytes& payload, DWORD timeoutMs = 20000) {
+  TBytes reply;
+  if (client.Read(reply, timeoutMs) != TPipeClient::TRead::Message) return "no reply to tag " + std::to_string(tag);
+  return CheckEcho(reply, tag, payload);
+}
+
+// Reads until the connection ends or nothing comes for 10 s; keeps the few messages on the way.
+TPipeClient::TRead ReadToEnd(TPipeClient& client, std::vector<TBytes>& messages) {
+  TBytes message;
+  TPipeClient::TRead read;
+  while ((read = client.Read(message, 10000)) == TPipeClient::TRead::Message && messages.size() < 4)
+    messages.push_back(message);
+  return read;
+}
+
 TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
 
 // A well-formed request of this client, told apart from every other by its tag and payload.
@@ -100,7 +116,8 @@ struct TLoggedHost {
   // The number of update calls begun so far: the library logs each as it begins.
   size_t Calls() const {
     const auto lines = Lines(log.Read());
-    return size_t(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("update ", 0) == 0; }));
+    return size_t(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) { return line.rfind("update ", 0) == 0; }));
   }
 };
 
@@ -111,12 +128,11 @@ void Churn(const THostRun& host, int threads, int cycles, TOutcome& outcome) {
   OnThreads(threads, [&](int thread) {
     for (int i = 0; i < cycles && !outcome.Failed(); ++i) {
       TPipeClient client;
-      if (!host.Connect(client, 20000)) return outcome.Fail("no connection, error " + std::to_string(client.LastError()));
+      if (!host.Connect(client, 20000))
+        return outcome.Fail("no connection, error " + std::to_string(client.LastError()));
       const TOwnRequest request = OwnRequest(thread, i);
       if (!client.Write(Frame(request.tag, request.payload))) return outcome.Fail("write failed");
-      TBytes reply;
-      if (client.Read(reply, 20000) != TPipeClient::TRead::Message) return outcome.Fail("no reply to a churn request");
-      if (const std::string wrong = CheckEcho(reply, request.tag, request.payload); !wrong.empty())
+      if (const std::string wrong = ReadEcho(client, request.tag, request.payload); !wrong.empty())
         return outcome.Fail(wrong);
       ++outcome.answered;
     }
@@ -228,9 +244,8 @@ void RandomClient(const THostRun& host, int client, int steps, TRandomTally& tal
     if (ownFirst) {
       // The own request first: answered before the frame is even looked at.
       if (!connection->Write(Frame(own.tag, own.payload))) return outcome.Fail(where + "write failed");
-      TBytes reply;
-      if (connection->Read(reply, 20000) != TPipeClient::TRead::Message) return outcome.Fail(where + "own request unanswered");
-      if (const std::string wrong = CheckEcho(reply, own.tag, own.payload); !wrong.empty()) return outcome.Fail(where + wrong);
+      if (const std::string wrong = ReadEcho(*connection, own.tag, own.payload); !wrong.empty())
+        return outcome.Fail(where + wrong);
       ownAnswered = true;
     }
     const bool frameWritten = connection->Write(frame);
@@ -238,10 +253,8 @@ void RandomClient(const THostRun& host, int client, int steps, TRandomTally& tal
     if (!ownFirst && frameWritten && !ends && !connection->Write(Frame(own.tag, own.payload)))
       return outcome.Fail(where + "write failed");
     if (answered) {
-      TBytes reply;
-      if (connection->Read(reply, 20000) != TPipeClient::TRead::Message) return outcome.Fail(where + "no reply");
-      const uint32_t tag = Tag(frame);
-      if (const std::string wrong = CheckEcho(reply, tag, TBytes(frame.begin() + 8, frame.end())); !wrong.empty())
+      if (const std::string wrong = ReadEcho(*connection, Tag(frame), TBytes(frame.begin() + 8, frame.end()));
+          !wrong.empty())
         return outcome.Fail(where + wrong);
       ++tally.echoed;
     } else if (!ends) {
@@ -249,16 +262,15 @@ void RandomClient(const THostRun& host, int client, int steps, TRandomTally& tal
     }
     if (ends) {
       TBytes reply;
-      if (connection->Read(reply, 20000) != TPipeClient::TRead::Broken) return outcome.Fail(where + "connection not ended");
+      if (connection->Read(reply, 20000) != TPipeClient::TRead::Broken) return outcome.Fail(where + "not ended");
       ++tally.broken;
       connection = std::make_unique<TPipeClient>();
       if (!host.Connect(*connection, 20000)) return outcome.Fail(where + "no new connection");
     }
     if (!ownAnswered) {
       if (ends && !connection->Write(Frame(own.tag, own.payload))) return outcome.Fail(where + "write failed");
-      TBytes reply;
-      if (connection->Read(reply, 20000) != TPipeClient::TRead::Message) return outcome.Fail(where + "own request unanswered");
-      if (const std::string wrong = CheckEcho(reply, own.tag, own.payload); !wrong.empty()) return outcome.Fail(where + wrong);
+      if (const std::string wrong = ReadEcho(*connection, own.tag, own.payload); !wrong.empty())
+        return outcome.Fail(where + wrong);
     }
     ++tally.own;
   }
@@ -327,7 +339,8 @@ TEST(HostStress, ClientsKilledInsideARequestLeaveTheHostServingTheOthers) {
   ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 2; }, 10000)) << "its call did not begin";
   for (int i = 1; i < 4; ++i) start(L"!sleep:300");
   for (int i = 1; i < 4; ++i)
-    ASSERT_EQ(::WaitForSingleObject(written[size_t(i)].Get(), 20000), WAIT_OBJECT_0) << "client process " << i << " wrote nothing";
+    ASSERT_EQ(::WaitForSingleObject(written[size_t(i)].Get(), 20000), WAIT_OBJECT_0)
+        << "client process " << i << " wrote nothing";
   ASSERT_TRUE(WaitFor([&] { return host.ClientCount() == "5"; }, 5000)) << host.ClientCount();
   ASSERT_EQ(logged.Calls(), 2u) << "the first call ended before the clients were killed:\n" << logged.log.Read();
   for (auto& process : killed) {
@@ -372,11 +385,9 @@ TEST(HostStress, ShutdownWhileACallIsInsideTheLibraryWaitsForItAndEndsCleanly) {
   EXPECT_LT(ended, 7.0 + 5.0) << "the host ended long after the call returned";
   // Every client's end of the pipe is closed; a reply that was written before is whole.
   for (size_t i = 0; i < clients.size(); ++i) {
-    TBytes reply;
-    TPipeClient::TRead read;
-    while ((read = clients[i]->Read(reply, 10000)) == TPipeClient::TRead::Message)
-      EXPECT_EQ(Result(reply), NV_OK) << "client " << i << " tag " << Tag(reply);
-    EXPECT_EQ(read, TPipeClient::TRead::Broken) << "client " << i;
+    std::vector<TBytes> replies;
+    EXPECT_EQ(ReadToEnd(*clients[i], replies), TPipeClient::TRead::Broken) << "client " << i;
+    for (const TBytes& reply : replies) EXPECT_EQ(Result(reply), NV_OK) << "client " << i << " tag " << Tag(reply);
   }
   std::printf("host ended %.1f s after the 7 s call was sent\n", ended);
 }
@@ -398,11 +409,8 @@ TEST(HostStress, ShutdownWhileAClientReadsNoRepliesEndsCleanly) {
   ASSERT_TRUE(host.Process().WaitExit(15000)) << "the host's shutdown waits for a client that reads nothing";
   EXPECT_EQ(host.Process().ExitCode(), 0u);
   for (TPipeClient* client : {&lazy, &other}) {
-    TBytes reply;
-    TPipeClient::TRead read;
-    for (int messages = 0; (read = client->Read(reply, 10000)) == TPipeClient::TRead::Message && messages < 3; ++messages) {
-    }
-    EXPECT_EQ(read, TPipeClient::TRead::Broken);
+    std::vector<TBytes> ignored;
+    EXPECT_EQ(ReadToEnd(*client, ignored), TPipeClient::TRead::Broken);
   }
 }
 
@@ -412,11 +420,9 @@ double RequestBatch(std::vector<std::unique_ptr<TPipeClient>>& clients, int requ
   OnThreads(int(clients.size()), [&](int c) {
     for (int i = 0; i < requests; ++i) {
       const TOwnRequest request = OwnRequest(c, i);
-      TBytes reply;
-      if (!clients[size_t(c)]->Write(Frame(request.tag, request.payload)) ||
-          clients[size_t(c)]->Read(reply, 20000) != TPipeClient::TRead::Message)
-        return outcome.Fail("no reply in a batch");
-      if (const std::string wrong = CheckEcho(reply, request.tag, request.payload); !wrong.empty()) return outcome.Fail(wrong);
+      if (!clients[size_t(c)]->Write(Frame(request.tag, request.payload))) return outcome.Fail("write failed");
+      if (const std::string wrong = ReadEcho(*clients[size_t(c)], request.tag, request.payload); !wrong.empty())
+        return outcome.Fail(wrong);
     }
   });
   return SecondsSince(start);
@@ -456,12 +462,10 @@ TEST(HostStress, ATwelveSecondCallHoldsTheOthersWhoAreAllAnsweredAfterwardsInOrd
   OnThreads(int(others.size()), [&](int c) {
     for (int i = 0; i < kQueued; ++i) {
       const TOwnRequest request = OwnRequest(c, 1000 + i);
-      TBytes answer;
-      if (others[size_t(c)]->Read(answer, 30000) != TPipeClient::TRead::Message) return outcome.Fail("a queued request unanswered");
-      if (SecondsSince(sent) < 11.9) return outcome.Fail("a request was answered while the slow call ran");
       // In order with its own tag, and served: not refused as busy (100027).
-      if (const std::string wrong = CheckEcho(answer, request.tag, request.payload); !wrong.empty())
+      if (const std::string wrong = ReadEcho(*others[size_t(c)], request.tag, request.payload, 30000); !wrong.empty())
         return outcome.Fail("client " + std::to_string(c) + ": " + wrong);
+      if (SecondsSince(sent) < 11.9) return outcome.Fail("a request was answered while the slow call ran");
       ++outcome.answered;
     }
   });

@@ -55,7 +55,9 @@ public:
       const TKind kind = packets.empty() || pick < 4 ? Keeping : pick < 8 ? NoRecord : AnySelectors;
       const size_t run = kind == AnySelectors ? 1 + fRandom() % 8 : 20 + fRandom() % 150;
       for (size_t i = 0; i < run && packets.size() < count; ++i, ++fTally[kind])
-        packets.push_back(kind == Keeping ? Hex(KeepingPacket()) : kind == NoRecord ? NoRecordPacket() : Hex(AnyPacket()));
+        packets.push_back(kind == Keeping    ? Hex(KeepingPacket())
+                          : kind == NoRecord ? NoRecordPacket()
+                                             : Hex(AnyPacket()));
     }
     return packets;
   }
@@ -96,7 +98,8 @@ private:
     for (unsigned more = fRandom() % 4; more > 0; --more) ids.push_back(fRandom() % 2 ? 2 : 7);
     std::shuffle(ids.begin(), ids.end(), fRandom);
     static const int32_t counts[] = {2, 1000000, INT32_MAX};
-    const int32_t count = fRandom() % 2 ? int32_t(ids.size()) : std::max(counts[fRandom() % 3], int32_t(2 + fRandom() % 8));
+    const int32_t count =
+        fRandom() % 2 ? int32_t(ids.size()) : std::max(counts[fRandom() % 3], int32_t(2 + fRandom() % 8));
     TBytes packet;
     Put32(packet, uint32_t(count));
     for (const int32_t id : ids) Append(packet, Record(id, fShown[id == 2 ? 0 : 1]));
@@ -223,7 +226,8 @@ TEST(PanelStress, TenThousandRandomPacketsNeitherEndNorMisleadThePanel) {
   // Every packet was handled: the poll that follows each one is sent only once it was.
   EXPECT_GE(panel.Events("update").size(), size_t(kPackets + 3));
   DWORD_PTR ignored = 0;
-  EXPECT_TRUE(::SendMessageTimeoutW(panel.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored)) << "the window does not answer";
+  EXPECT_TRUE(::SendMessageTimeoutW(panel.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored))
+      << "the window does not answer";
   EXPECT_EQ(panel.Status(), "API library Initialised.") << "no exception, failure or watchdog text";
 
   // The final packet's panels, in id order, showing what it said.
