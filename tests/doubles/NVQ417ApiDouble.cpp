@@ -127,21 +127,21 @@ bool ParseWhen(const std::string& token, TRule& rule) {
   return true;
 }
 
-bool ParsePacket(const std::string& token, TPacketSpec& spec) {
-  if (token == "empty") spec.kind = TPacketSpec::Empty;
-  else if (token == "state") spec.kind = TPacketSpec::State;
-  else if (token == "table") spec.kind = TPacketSpec::Table;
+bool ParsePacket(const std::string& token, TPacketSpec& packet) {
+  if (token == "empty") packet.kind = TPacketSpec::Empty;
+  else if (token == "state") packet.kind = TPacketSpec::State;
+  else if (token == "table") packet.kind = TPacketSpec::Table;
   else if (token.rfind("null:", 0) == 0) {
-    spec.kind = TPacketSpec::Null;
-    spec.nullLength = int32_t(std::stol(token.substr(5)));
+    packet.kind = TPacketSpec::Null;
+    packet.nullLength = int32_t(std::stol(token.substr(5)));
   } else {
-    spec.kind = TPacketSpec::Bytes;
+    packet.kind = TPacketSpec::Bytes;
     const size_t plus = token.find('+');
     if (plus != std::string::npos) {
-      spec.overLength = int32_t(std::stol(token.substr(plus + 1)));
-      if (spec.overLength <= 0) return false;
+      packet.overLength = int32_t(std::stol(token.substr(plus + 1)));
+      if (packet.overLength <= 0) return false;
     }
-    return ParseHex(token.substr(0, plus), spec.bytes);
+    return ParseHex(token.substr(0, plus), packet.bytes);
   }
   return true;
 }
@@ -183,9 +183,9 @@ int ParseScript(const std::string& text, TScript& script) {
         } else {
           if (!ParseWhen(w[2], rule)) return number;
           for (size_t i = 3; i < w.size(); ++i) {
-            TPacketSpec spec;
-            if (!ParsePacket(w[i], spec)) return number;
-            rule.packets.push_back(spec);
+            TPacketSpec packet;
+            if (!ParsePacket(w[i], packet)) return number;
+            rule.packets.push_back(packet);
           }
         }
         (d == "update" ? script.update : d == "poll" ? script.poll : script.table).push_back(rule);
@@ -315,18 +315,18 @@ public:
       ++counter;
       ++fUpdates;
       if (table && rule.result == 997) ApplyTable(fScript.state, received);
-      for (const TPacketSpec& spec : rule.packets) {
+      for (const TPacketSpec& packet : rule.packets) {
         TDelivery d;
-        switch (spec.kind) {
-        case TPacketSpec::Bytes: d.bytes = spec.bytes; break;
+        switch (packet.kind) {
+        case TPacketSpec::Bytes: d.bytes = packet.bytes; break;
         case TPacketSpec::Empty: break;
         case TPacketSpec::Null: d.isNull = true; break;
         case TPacketSpec::State: d.bytes = fScript.state; break;
         case TPacketSpec::Table: d.bytes = table ? received : fScript.state; break;
         }
-        d.length = d.isNull ? spec.nullLength
-                             : int32_t(std::min<int64_t>(int64_t(d.bytes.size()) + spec.overLength, INT32_MAX));
-        d.fenced = !d.isNull && (fScript.fence || spec.overLength > 0);
+        d.length = d.isNull ? packet.nullLength
+                             : int32_t(std::min<int64_t>(int64_t(d.bytes.size()) + packet.overLength, INT32_MAX));
+        d.fenced = !d.isNull && (fScript.fence || packet.overLength > 0);
         deliveries.push_back(std::move(d));
       }
     }
