@@ -1,9 +1,10 @@
 // Pellix.exe under load and faults, driven through its pipe with the test client library:
 // connect-request-close churn from eight threads with the host's handle count before and after,
 // 200 clients connected at once, random frames of any size mixed with well-formed requests,
-// client processes killed inside a request, shutdown while a call is inside the library, and a
-// 12 s library call that holds every other client. Random choices come from one seed, printed
-// at the start and taken from Q417_STRESS_SEED when set, so that a failure can be replayed.
+// client processes killed inside a request, shutdown while a call is inside the library or
+// while a client reads no replies, and a 12 s library call that holds every other client. Random
+// choices come from one seed, printed where it is first used and taken from Q417_STRESS_SEED
+// when set, so that a failure can be replayed.
 //
 // Started as `host_stress_tests --hold-request PIPE PAYLOAD EVENT` it is the client that the
 // kill test terminates: it connects, writes one request, sets the named event and waits for the
