@@ -5,7 +5,6 @@
 #include "HostRun.h"
 #include "PipeClient.h"
 
-#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -141,38 +140,6 @@ double CommittedBytes(HANDLE process) {
   return total;
 }
 
-// The handles a process holds, from the system's handle table (Wine does not count them in
-// GetProcessHandleCount).
-double HandleCount(DWORD processId) {
-  struct TEntry {
-    PVOID Object;
-    ULONG_PTR UniqueProcessId, HandleValue;
-    ULONG GrantedAccess;
-    USHORT CreatorBackTraceIndex, ObjectTypeIndex;
-    ULONG HandleAttributes, Reserved;
-  };
-  struct TTable {
-    ULONG_PTR NumberOfHandles, Reserved;
-    TEntry Handles[1];
-  };
-  using TQuery = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<TQuery>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  constexpr ULONG SystemExtendedHandleInformation = 64;
-  constexpr NTSTATUS InfoLengthMismatch = NTSTATUS(0xC0000004L);
-  std::vector<uint8_t> buffer(1 << 20);
-  ULONG needed = 0;
-  NTSTATUS status;
-  while ((status = query(SystemExtendedHandleInformation, buffer.data(), ULONG(buffer.size()), &needed)) == InfoLengthMismatch)
-    buffer.resize(buffer.size() * 2);
-  if (status != 0) return -1;
-  const auto* table = reinterpret_cast<const TTable*>(buffer.data());
-  double count = 0;
-  for (ULONG_PTR i = 0; i < table->NumberOfHandles; ++i)
-    if (table->Handles[i].UniqueProcessId == processId) ++count;
-  return count;
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -265,7 +232,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("== %d clients connected to the host\n", kClients);
   const HANDLE process = host.Process().Handle();
   auto committed = [&] { return CommittedBytes(process); };
-  auto handles = [&] { return HandleCount(host.Process().Id()); };
+  auto handles = [&] { return double(ProcessHandleCount(host.Process().Id())); };
   // Wine commits memory of its own for every thread; measured beside, in this process, with an
   // idle thread of the handlers' stack size.
   double winePerThread = 0;
