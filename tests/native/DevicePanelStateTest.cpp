@@ -147,7 +147,7 @@ TEST_F(Panel, OddValuesAreHeldAndSentBack) {
   EXPECT_EQ(r.Q417_State.Q417_Mode, 7);
   EXPECT_EQ(r.Q417_State.Q417_Select, 3);
   EXPECT_EQ(r.Q417_State.Q417_Indicator, 2);
-  EXPECT_EQ(r.Q417_State.Q417_Delay, 65535);
+  EXPECT_EQ(int(r.Q417_State.Q417_Delay), 65535);
   EXPECT_DOUBLE_EQ(view.field, 6553.5);
   panel.JvShape9Click();
   EXPECT_EQ(panel.Indicator(), 0) << "the toggle writes 0 after anything but 0";
@@ -195,7 +195,7 @@ TEST_F(Panel, OkStoresTheRoundedEntryAndReportsOnlyAChange) {
     view.field = e.entry;
     panel.btOKClick();
     EXPECT_EQ(panel.Delay(), e.tenths) << e.entry;
-    EXPECT_EQ(Reported().Q417_State.Q417_Delay, e.tenths);
+    EXPECT_EQ(int(Reported().Q417_State.Q417_Delay), e.tenths);
   }
   EXPECT_EQ(events.size(), 3u) << "one report for each different delay";
 }

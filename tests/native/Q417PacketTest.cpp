@@ -34,7 +34,7 @@ TEST(Q417Packet, WorkedExampleDecodesFieldByField) {
   EXPECT_EQ(s.Q417_State.Q417_Mode, 1);
   EXPECT_EQ(s.Q417_State.Q417_Select, 4);
   EXPECT_EQ(s.Q417_State.Q417_Indicator, 1);
-  EXPECT_EQ(s.Q417_State.Q417_Delay, 25);
+  EXPECT_EQ(int(s.Q417_State.Q417_Delay), 25);
 }
 
 TEST(Q417Packet, WorkedExampleChannelFiveTableByteForByte) {
@@ -65,7 +65,7 @@ TEST(Q417Packet, EncodeIsLittleEndianAndRoundTrips) {
   const TQ417DeviceState back = DecodeDeviceState(bytes);
   EXPECT_EQ(0, memcmp(&back, &s, sizeof s));
   EXPECT_EQ(FormatVersion(back.Q417_VersionID), "255.0.0.1");
-  EXPECT_EQ(back.Q417_State.Q417_Delay, 65535); // 6553.5 ms, the largest delay
+  EXPECT_EQ(int(back.Q417_State.Q417_Delay), 65535); // 6553.5 ms, the largest delay
 }
 
 TEST(Q417Packet, VersionTextTakesTheMostSignificantByteFirst) {
