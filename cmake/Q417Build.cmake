@@ -1,10 +1,42 @@
-# Shared build settings: warnings, Win32 defines, static runtime, GoogleTest.
+# Shared build settings: warnings, sanitizers, Win32 defines, static runtime, GoogleTest.
 
 function(q417_warnings target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${Q417_WERROR}>:/WX>)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${Q417_WERROR}>:-Werror>)
+  endif()
+endfunction()
+
+# Sanitizer builds (the native-asan, native-tsan and fuzz presets, built with clang): every
+# target of the tree, GoogleTest included, is compiled with -fsanitize=Q417_SANITIZE, and a report
+# ends the program with a failure instead of letting it go on. The standard library's own checks
+# are on too: bounds assertions everywhere, and under ASan the vector's unused capacity counts as
+# out of bounds.
+set(Q417_SANITIZE "" CACHE STRING "Sanitizers for every target, as -fsanitize= takes them (address,undefined or thread)")
+option(Q417_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(Q417_SANITIZE OR Q417_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "Sanitizer and fuzz builds need clang (the native-asan, native-tsan and fuzz presets use clang-14)")
+  endif()
+  if(Q417_SANITIZE)
+    add_compile_options(-fsanitize=${Q417_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${Q417_SANITIZE})
+  endif()
+  if(Q417_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link) # coverage for the fuzzer in every library
+  endif()
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
+  if(",${Q417_SANITIZE}," MATCHES ",address,")
+    add_compile_definitions(_GLIBCXX_SANITIZE_VECTOR)
+  endif()
+endif()
+
+# The options that make every sanitizer report fatal, compiled into a sanitized program so that
+# they hold however it is started (ctest, by hand, a fuzzer); the environment may add to them.
+function(q417_sanitizer_options target)
+  if(Q417_SANITIZE)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/sanitizers/SanitizerOptions.cpp)
   endif()
 endfunction()
 
