@@ -37,6 +37,13 @@ q417_packages_windows() {
     "$@"
 }
 
+# What the sanitizer and fuzz presets (native-asan, native-tsan, fuzz) need besides the native
+# build: clang 14 with its sanitizer and libFuzzer runtimes. "package|probe" pairs for the above.
+Q417_CLANG_PACKAGES=(
+  "clang-14|command -v clang++-14"
+  "libclang-rt-14-dev|compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'"
+)
+
 q417_build() { # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
