@@ -11,10 +11,12 @@
 //                          given before any other step, the first is the initialisation's)
 //   7 le32 on              a device id whose panel cannot be made (on odd), or none
 // Invariants: every next-state table sent lists exactly the panels shown, in list order, with ids
-// the library reported and version and error 0, and, sent at once, the panels' states; deliveries
-// are handled in order, each once; one handled as an answer is applied in full (or reported as an
-// exception when a panel could not be made) and polling resumes; only the known status texts are
-// shown; the panels have distinct ids, ascending while every panel could be made.
+// the library reported and version and error 0, and, sent at once, the panels' states; a change
+// made while a poll is outstanding goes with the next delivery, which is then applied only if the
+// library refuses the table; deliveries are handled in order, each once; one handled as an answer
+// is applied in full (or reported as an exception when a panel could not be made) and polling
+// resumes; only the known status texts are shown; the panels have distinct ids, ascending while
+// every panel could be made.
 #include "DelayField.h"
 #include "FuzzCheck.h"
 #include "PanelFakes.h"
@@ -36,9 +38,12 @@ class Harness : public IDeviceLibrary, public IUpdateCycleWindow {
 public:
   Harness() {
     panels.onChange = [this] {
+      const size_t tables = fTables;
       fSendingAtOnce = true;
       cycle.DeviceChanged();
       fSendingAtOnce = false;
+      fChangeWaiting = fTables == tables; // kept until the outstanding poll is answered
+      if (fChangeWaiting) FUZZ_CHECK(cycle.Updating() && cycle.LateUpdate());
     };
   }
 
@@ -89,9 +94,13 @@ public:
   }
   int32_t Update(int32_t ref, const uint8_t* nextState) override {
     ++fUpdates;
-    if (nextState == nullptr) FUZZ_CHECK(ref != 0);
-    else CheckTable(nextState);
-    return NextResult();
+    if (nextState == nullptr) {
+      FUZZ_CHECK(ref != 0);
+    } else {
+      CheckTable(nextState);
+      ++fTables;
+    }
+    return fLastResult = NextResult();
   }
   void Close(int32_t* ref) override { FUZZ_CHECK(*ref != 0); }
 
@@ -178,7 +187,13 @@ private:
       return;
     }
     fDelivered.pop_front();
-    if (late) FUZZ_CHECK(fUpdates == updates + 1 && !cycle.LateUpdate()); // the waiting table went
+    if (late) {
+      // The waiting table goes instead; the delivery is applied only when the library refuses it.
+      FUZZ_CHECK(fUpdates == updates + 1 && !cycle.LateUpdate());
+      FUZZ_CHECK((fApplied > applied) == (fLastResult != NV_PENDING));
+    }
+    FUZZ_CHECK(!fChangeWaiting || late); // an operator's change waits for the next delivery only
+    fChangeWaiting = false;
     if (fApplied > applied) {
       FUZZ_CHECK(fPoll && !fWatchDog && !cycle.Updating()); // polling resumes
       if (fCreationFailed && !failedBefore) FUZZ_CHECK(StartsWith(fTexts.back(), StatusText::Exception));
@@ -227,7 +242,9 @@ private:
   std::set<int32_t> fReported;    // every id the library delivered
   std::vector<std::string> fTexts;
   bool fPoll = false, fWatchDog = false, fInitDone = false, fCreationFailed = false, fSendingAtOnce = false;
-  size_t fApplied = 0, fUpdates = 0;
+  bool fChangeWaiting = false; // an operator's change not yet sent
+  size_t fApplied = 0, fUpdates = 0, fTables = 0;
+  int32_t fLastResult = 0;
 };
 
 } // namespace
