@@ -26,13 +26,15 @@ else
   dirs=("$corpus" "$seeds")
 fi
 
-status=0
-"$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$crashes/" "${dirs[@]}" >"$log" 2>&1 || status=$?
+# Longer runs also learn from the values that comparisons see, which finds exact lengths and ids.
+options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$crashes/")
+[ $fresh = 1 ] || options+=(-use_value_profile=1)
+status=0 start=$SECONDS
+"$program" "${options[@]}" "${dirs[@]}" >"$log" 2>&1 || status=$?
 
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
 coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 || true)
-echo "$name: ${runs:-?} runs in ${seconds} s, ${coverage:-cov: ?}, corpus of $(find "$corpus" -type f | wc -l) inputs"
+echo "$name: ${runs:-?} runs in $((SECONDS - start)) s, ${coverage:-cov: ?}, corpus of $(find "$corpus" -type f | wc -l) inputs"
 if [ $status -ne 0 ]; then
   tail -n 60 "$log"
   for input in "$crashes"/*; do
