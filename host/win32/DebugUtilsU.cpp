@@ -23,7 +23,12 @@ public:
       return;
     }
     while (fLines.size() >= MaxQueued) ::SleepConditionVariableSRW(&fProgress, &fLock, INFINITE, 0);
-    fLines.push_back(std::move(line));
+    try {
+      fLines.push_back(std::move(line));
+    } catch (...) {
+      ::ReleaseSRWLockExclusive(&fLock); // out of memory: the line is lost, the lock is not
+      throw;
+    }
     ::ReleaseSRWLockExclusive(&fLock);
     ::WakeConditionVariable(&fQueued);
   }
@@ -71,9 +76,9 @@ TDebugWriter& Writer() {
 
 } // namespace
 
-void DebugOut(const std::wstring& text) noexcept {
+void DebugOut(std::wstring_view text) noexcept {
   try {
-    Writer().Push(text);
+    Writer().Push(std::wstring(text));
   } catch (...) {
     // Out of memory: the line is lost, the caller goes on.
   }
@@ -81,7 +86,7 @@ void DebugOut(const std::wstring& text) noexcept {
 
 void DebugOutFmt(const wchar_t* format, std::initializer_list<pellix::TDebugArg> args) noexcept {
   try {
-    DebugOut(pellix::FormatDebugText(format, args));
+    Writer().Push(pellix::FormatDebugText(format, args));
   } catch (...) {
   }
 }

@@ -7,10 +7,10 @@
 
 #include "DebugText.h"
 
-#include <string>
+#include <string_view>
 
 // Writes one text as one line.
-void DebugOut(const std::wstring& text) noexcept;
+void DebugOut(std::wstring_view text) noexcept;
 // Formats with %d, %x and %s (see DebugText.h) and writes the result as one line.
 void DebugOutFmt(const wchar_t* format, std::initializer_list<pellix::TDebugArg> args) noexcept;
 // Waits (at most about 20 s) until every line given so far has been written; the program entry
