@@ -4,6 +4,7 @@
 #include "NVErrorsU.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -16,7 +17,7 @@ HANDLE MakeInstance(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD o
 TPipeConnector::TPipeConnector(const std::wstring& wsPipeName, const std::wstring& WSDLLName,
                                const std::vector<int32_t>& SerialObj, TClientEntries entries, DWORD busyTimeoutMs,
                                TInstanceMaker makeInstance)
-    : fSerialObj(SerialObj), fPipeName(wsPipeName),
+    : fSerialObj(SerialObj), fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
       // An event of this name that a waiting client made already is opened instead. Failing to
       // make it is not fatal: the listener then works the same and signals nothing.
       evACK(::CreateEventW(nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
@@ -35,7 +36,7 @@ TPipeConnector::~TPipeConnector() {
 }
 
 win32::THandle TPipeConnector::CreatePipeInstance(bool first) {
-  return win32::THandle(fMakeInstance(pellix::PipePath(fPipeName).c_str(),
+  return win32::THandle(fMakeInstance(fPipePath.c_str(),
                                       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                       dwPipeWriteBuffer, dwPipeReadBuffer));
@@ -63,6 +64,15 @@ DWORD TPipeConnector::StartConnect() {
 }
 
 void TPipeConnector::Execute() {
+  try {
+    Serve();
+  } catch (...) {
+    // Nothing in the loop is expected to throw; if it did, the handlers are still stopped.
+  }
+  Shutdown();
+}
+
+void TPipeConnector::Serve() {
   const HANDLE waits[3] = {evTerm.Get(), evInit.Get(), evOnConnect.Get()};
   for (;;) {
     const DWORD woken = ::WaitForMultipleObjects(3, waits, FALSE, fRetryPending ? RetryMs : INFINITE);
@@ -82,7 +92,6 @@ void TPipeConnector::Execute() {
       break; // the wait failed: end as after a stop request
     }
   }
-  Shutdown();
 }
 
 void TPipeConnector::HandleInitialise() {
@@ -101,9 +110,17 @@ void TPipeConnector::HandOver() {
   if (hPipe) {
     // Made and listed under the list lock: a handler that ends at once finds itself listed.
     win32::TLock lock(fListLock);
-    auto* handler = new TPipeHandler(hPipe.Release(), this, &fClientAggregator);
-    if (handler->Running()) fListenerContainer.push_back(handler);
-    else delete handler; // closes the instance: the client sees its pipe end
+    try {
+      if (fListenerContainer.size() == fListenerContainer.capacity()) // room first: listing cannot fail
+        fListenerContainer.reserve(2 * fListenerContainer.size() + 8);
+      // The memory is allocated before the argument is evaluated: if that fails, hPipe still
+      // owns the instance.
+      auto* handler = new TPipeHandler(hPipe.Release(), this, &fClientAggregator);
+      if (handler->Running()) fListenerContainer.push_back(handler);
+      else delete handler; // closes the instance: the client sees its pipe end
+    } catch (const std::bad_alloc&) {
+      hPipe.Reset(); // out of memory: this client sees its pipe end, the listener goes on
+    }
   }
   fClients.Set();
   ListenNext();

@@ -55,6 +55,7 @@ private:
   win32::THandle CreatePipeInstance(bool first);
   // Starts the overlapped connect on hPipe; 0 when it is pending or a client is already there.
   DWORD StartConnect();
+  void Serve(); // the run loop, until a stop request
   void HandleInitialise();
   void HandOver();
   void ListenNext();
@@ -62,6 +63,7 @@ private:
 
   std::vector<int32_t> fSerialObj;
   std::wstring fPipeName;
+  std::wstring fPipePath; // made once: making an instance allocates nothing
   DWORD dwPipeWriteBuffer = PipeBufferSize;
   DWORD dwPipeReadBuffer = PipeBufferSize;
   win32::TCriticalSection csAccess; // serialises Initialise and TerminateAndWait

@@ -3,6 +3,8 @@
 #include "DebugUtilsU.h"
 #include "NVErrorsU.h"
 
+#include <new>
+
 TPipeHandler::TPipeHandler(HANDLE Pipe, TPipeConnectorAbs* Owner, TClientAggregator* ClientAggregator)
     : hPipe(Pipe), evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)),
       evPipeRdEvent(win32::MakeEvent(false, false)), evPipeWrEvent(win32::MakeEvent(false, false)), fOwner(Owner),
@@ -25,47 +27,52 @@ void TPipeHandler::Execute() {
   fReadRecord.hEvent = evPipeRdEvent.Get();
   fWriteRecord.hEvent = evPipeWrEvent.Get();
   bool byItself = true;
-  if (StartRead()) {
-    const HANDLE waits[3] = {evTerm.Get(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
-    for (;;) {
-      // A reply's write usually completes at once: its event is waited for only while a write
-      // is pending, which spares a wake-up per request. (A completion signalled for a write that
-      // had completed at once may still wake the loop later; it is passed over.)
-      const DWORD woken = ::WaitForMultipleObjects(fWritePending ? 3 : 2, waits, FALSE, INFINITE);
-      if (woken == WAIT_OBJECT_0) { // stop request
-        fTerminated.Set();
-        byItself = false;
-        break;
-      }
-      if (woken == WAIT_OBJECT_0 + 2) { // the pending write completed (or an earlier one signalled late)
-        if (HasOverlappedIoCompleted(&fWriteRecord)) WaitForWrite();
-        continue;
-      }
-      if (woken == WAIT_OBJECT_0 + 1) {
-        DWORD size = 0;
-        const BOOL read = ::GetOverlappedResult(hPipe.Get(), &fReadRecord, &size, TRUE);
-        fReadPending = false;
-        if (!read) { // the client went, the pipe broke, or the message did not fit the buffer
-          DebugOut(L"Broken pipe");
-          fTerminated.Set();
-          break;
-        }
-        if (size > 0 && !HandleMessage(size)) { // stopped while the previous reply waited for the client
-          fTerminated.Set();
-          byItself = false;
-          break;
-        }
-        if (!StartRead()) break;
-        continue;
-      }
-      fTerminated.Set(); // the wait failed
-      break;
-    }
+  try {
+    byItself = Serve();
+  } catch (...) {
+    fTerminated.Set(); // out of memory: the connection ends as if the pipe had broken
   }
   if (byItself) fOwner->ListenerDisconnect(this);
   EndPendingIo();
   hPipe.Reset();
   ::SetEvent(evTermAck.Get());
+}
+
+bool TPipeHandler::Serve() {
+  if (!StartRead()) return true;
+  const HANDLE waits[3] = {evTerm.Get(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
+  for (;;) {
+    // A reply's write usually completes at once: its event is waited for only while a write
+    // is pending, which spares a wake-up per request. (A completion signalled for a write that
+    // had completed at once may still wake the loop later; it is passed over.)
+    const DWORD woken = ::WaitForMultipleObjects(fWritePending ? 3 : 2, waits, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0) { // stop request
+      fTerminated.Set();
+      return false;
+    }
+    if (woken == WAIT_OBJECT_0 + 2) { // the pending write completed (or an earlier one signalled late)
+      if (HasOverlappedIoCompleted(&fWriteRecord)) WaitForWrite();
+      continue;
+    }
+    if (woken == WAIT_OBJECT_0 + 1) {
+      DWORD size = 0;
+      const BOOL read = ::GetOverlappedResult(hPipe.Get(), &fReadRecord, &size, TRUE);
+      fReadPending = false;
+      if (!read) { // the client went, the pipe broke, or the message did not fit the buffer
+        DebugOut(L"Broken pipe");
+        fTerminated.Set();
+        return true;
+      }
+      if (size > 0 && !HandleMessage(size)) { // stopped while the previous reply waited for the client
+        fTerminated.Set();
+        return false;
+      }
+      if (!StartRead()) return true;
+      continue;
+    }
+    fTerminated.Set(); // the wait failed
+    return true;
+  }
 }
 
 bool TPipeHandler::StartRead() {
@@ -95,7 +102,11 @@ bool TPipeHandler::HandleMessage(size_t size) {
   fRequest.Clear();
   // One write at a time: the previous reply's bytes stay as they are until its write is done.
   if (fWritePending && !WaitForWriteOrStop()) return false;
-  pellix::BuildReply(header, result, fResponse.View(), fReply);
+  try {
+    pellix::BuildReply(header, result, fResponse.View(), fReply);
+  } catch (const std::bad_alloc&) { // a response too large to copy: the header alone says so
+    pellix::BuildReply(header, int32_t(ERROR_NOT_ENOUGH_MEMORY), {}, fReply);
+  }
   fResponse.Clear();
   const HANDLE event = fWriteRecord.hEvent;
   fWriteRecord = OVERLAPPED{};

@@ -33,6 +33,8 @@ protected:
   void Execute() override;
 
 private:
+  // The run loop; true when it ended by itself (the client went), false on a stop request.
+  bool Serve();
   bool StartRead();
   // False when a stop request came while the previous reply's write was still pending.
   bool HandleMessage(size_t size);
