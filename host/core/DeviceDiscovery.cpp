@@ -16,6 +16,12 @@ bool CutFirst(std::wstring& text, const std::wstring& pattern) {
   return true;
 }
 
+// Room for one more element, so that the next push_back cannot fail.
+template <typename T>
+void MakeRoomForOne(std::vector<T>& list) {
+  if (list.size() == list.capacity()) list.reserve(2 * list.size() + 4);
+}
+
 } // namespace
 
 bool ParseFTDIKeyName(std::wstring_view keyName, uint32_t vendorId, uint32_t productId, std::wstring& serialNumber) {
@@ -89,10 +95,19 @@ int TDeviceDiscovery::ScanSerialComm(std::vector<std::wstring>& list) {
 void TDeviceDiscovery::OpenNewDevices() {
   int32_t ref = 0;
   while (fSerial.OpenDevice(ref, fDeviceType, BaudRate) == 0) {
+    // Everything that may fail comes before the device is listed: the two lists stay in step.
+    std::wstring portName;
+    try {
+      portName = fSerial.DevicePortName(ref);
+      MakeRoomForOne(fRefSerial);
+      MakeRoomForOne(fDevCommList);
+    } catch (...) {
+      fSerial.Close(ref); // out of memory: the device is not kept
+      throw;
+    }
     fRefSerial.push_back(ref);
-    const std::wstring portName = fSerial.DevicePortName(ref);
-    fDevCommList.push_back(portName);
-    DropUnknownPort(portName);
+    fDevCommList.push_back(std::move(portName));
+    DropUnknownPort(fDevCommList.back());
   }
   fOwner.ShowDeviceCount(fRefSerial.size());
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
 #include <set>
 
 using namespace pellix;
@@ -85,7 +86,11 @@ public:
     waiting.erase(waiting.begin());
     return 0;
   }
-  std::wstring DevicePortName(int32_t ref) override { return open.at(ref); }
+  int32_t failNameOf = -1; // naming this reference fails as an allocation does
+  std::wstring DevicePortName(int32_t ref) override {
+    if (ref == failNameOf) throw std::bad_alloc();
+    return open.at(ref);
+  }
   void Close(int32_t ref) override {
     closed.push_back(ref);
     open.erase(ref);
@@ -199,6 +204,24 @@ TEST_F(DiscoveryFixture, FirstDiscoveryOpensEveryDeviceAndClaimsItsPort) {
   EXPECT_EQ(serial.lastBaud, 115200);
   EXPECT_EQ(owner.counts, std::vector<size_t>{2});
   EXPECT_TRUE(owner.handovers.empty()) << "the first list goes to the listener when it is created";
+}
+
+TEST_F(DiscoveryFixture, ADeviceThatCannotBeListedIsClosedAndTheListsStayInStep) {
+  registry.AddFTDIPort(L"COM3");
+  registry.AddFTDIPort(L"COM4");
+  serial.waiting = {L"COM3", L"COM4"};
+  serial.failNameOf = 101;
+  EXPECT_THROW(discovery.FirstDiscovery(), std::bad_alloc);
+  EXPECT_EQ(serial.closed, std::vector<int32_t>{101});
+  EXPECT_EQ(discovery.refSerial(), std::vector<int32_t>{100});
+  EXPECT_EQ(discovery.DevCommList(), Names{L"COM3"});
+
+  // A later rescan finds the port again; the vanished-device check reads both lists together.
+  serial.failNameOf = -1;
+  serial.waiting = {L"COM4"};
+  discovery.RescanDevices();
+  EXPECT_EQ(discovery.refSerial(), (std::vector<int32_t>{100, 102}));
+  EXPECT_EQ(discovery.DevCommList(), (Names{L"COM3", L"COM4"}));
 }
 
 TEST_F(DiscoveryFixture, DropUnknownPortRemovesOnlyTheFirstMatch) {
