@@ -13,6 +13,7 @@
 #include "WinHandles.h"
 #include "WireFrames.h"
 
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -31,6 +32,9 @@ constexpr DWORD kHostStartMs = 15000;  // for a started host's acknowledge event
 constexpr DWORD kReplyMs = 30000;      // a host bounds its busy wait by 10 s; a library call adds its own time
 constexpr DWORD kRetryMs = 250;        // between attempts while no host answers
 constexpr int32_t kMaxRecords = 100000; // a next-state table beyond this is refused, not copied
+// A reply longer than a packet of that many records comes from no sound host: the connection
+// is dropped as a broken one instead of the reply growing without bound.
+constexpr size_t kMaxReply = pellix::FrameHeaderSize + Q417_COUNT_SIZE + size_t(kMaxRecords) * Q417_RECORD_SIZE;
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;
@@ -165,6 +169,7 @@ private:
     more = !ok && ::GetLastError() == ERROR_MORE_DATA;
     if (!ok && !more) return false;
     if (!append) message.clear();
+    if (message.size() + moved > kMaxReply) return false;
     message.insert(message.end(), fChunk, fChunk + moved);
     return true;
   }
@@ -213,9 +218,11 @@ public:
 
 private:
   static DWORD WINAPI ThreadProc(void* self) noexcept {
+    auto* client = static_cast<TApiClient*>(self);
     try {
-      static_cast<TApiClient*>(self)->Run();
+      client->Run();
     } catch (...) {
+      client->fFailed = true; // nobody serves this reference any more: its updates are refused
     }
     return 0;
   }
@@ -314,7 +321,7 @@ private:
   uint32_t fNextTag = 1;
   ULONGLONG fLastAsked = 0;
   TBytes fRequestFrame, fReply;
-  bool fFailed = false;
+  std::atomic<bool> fFailed{false}; // read by callers' threads
 };
 
 // The references in use. Never destroyed: a caller may close its reference while the process
