@@ -10,6 +10,23 @@
 
 namespace {
 
+// The clipboard's text, read no further than its block even when another program left out the
+// terminating NUL; empty when there is none or the clipboard is held elsewhere.
+std::wstring ClipboardText(HWND owner) {
+  if (!::OpenClipboard(owner)) return {};
+  struct TClose {
+    ~TClose() { ::CloseClipboard(); }
+  } close;
+  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  const auto* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
+  if (!text) return {};
+  struct TUnlock {
+    HANDLE data;
+    ~TUnlock() { ::GlobalUnlock(data); }
+  } unlock{data};
+  return std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t)));
+}
+
 // Elements that react to clicks: channel tiles 0..7, mode tiles 8..11, the indicator tile 12.
 constexpr int kChannels = 0, kModes = 8, kIndicator = 12, kNoElement = -1;
 
@@ -397,15 +414,7 @@ LRESULT TFDeviceIntf::HandleDelayEdit(UINT msg, WPARAM wParam, LPARAM lParam, bo
   }
   case WM_PASTE: {
     handled = true;
-    if (!::OpenClipboard(edDELAY)) return 0;
-    std::wstring pasted;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-      if (const auto* text = static_cast<const wchar_t*>(::GlobalLock(data))) {
-        pasted = text;
-        ::GlobalUnlock(data);
-      }
-    }
-    ::CloseClipboard();
+    const std::wstring pasted = ClipboardText(edDELAY);
     DWORD start = 0, end = 0;
     ::SendMessageW(edDELAY, EM_GETSEL, WPARAM(&start), LPARAM(&end));
     size_t caret = 0;

@@ -61,7 +61,7 @@ TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
   win32::RegisterFormClass(instance, ClassName, WindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
                            static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
                                                            ::GetSystemMetrics(SM_CXSMICON),
-                                                           ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+                                                           ::GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
   // Created at the 96 DPI design size, then fitted to the DPI the window gets.
   RECT r{0, 0, DesignClientWidth, DesignClientHeight};
@@ -74,6 +74,9 @@ TForm1::~TForm1() {
   // The panels go first, then the window with its other children, and only then the objects
   // those children use (fonts, glyphs, the waiting display).
   fDeviceFrames.Clear();
+  // Closed without WM_CLOSE (destroyed by its owner): the library's reference goes too, so that
+  // no thread goes on delivering to a window that is gone.
+  if (fCycle) fCycle->FormClose();
   win32::DestroyFormWindow(fHandle);
 }
 
