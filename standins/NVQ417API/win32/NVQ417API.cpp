@@ -181,7 +181,7 @@ private:
 };
 
 // One reference: a thread that serves its requests one at a time.
-class TApiClient {
+class TApiClient : public std::enable_shared_from_this<TApiClient> {
 public:
   struct TRequest {
     bool Poll;
@@ -195,9 +195,14 @@ public:
   TApiClient(const TApiClient&) = delete;
   TApiClient& operator=(const TApiClient&) = delete;
 
+  // The thread holds a reference of its own: a caller may close the reference from inside one
+  // of its callbacks, and the object then lives until the thread has left it.
   bool Start() {
-    fThread.Reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, &fThreadId));
-    return bool(fThread);
+    auto keep = std::make_unique<std::shared_ptr<TApiClient>>(shared_from_this());
+    fThread.Reset(::CreateThread(nullptr, 0, ThreadProc, keep.get(), 0, &fThreadId));
+    if (!fThread) return false;
+    keep.release(); // the thread's now
+    return true;
   }
 
   // Ends the thread; its callbacks have all returned when this returns (unless called from one).
@@ -217,8 +222,9 @@ public:
   }
 
 private:
-  static DWORD WINAPI ThreadProc(void* self) noexcept {
-    auto* client = static_cast<TApiClient*>(self);
+  static DWORD WINAPI ThreadProc(void* keep) noexcept {
+    const std::unique_ptr<std::shared_ptr<TApiClient>> reference(static_cast<std::shared_ptr<TApiClient>*>(keep));
+    TApiClient* client = reference->get();
     try {
       client->Run();
     } catch (...) {
