@@ -73,17 +73,20 @@ TPipeClient::TRead TPipeClient::Read(TBytes& message, DWORD timeoutMs) {
     record.hEvent = fEvent.Get();
     ::ResetEvent(fEvent.Get());
     DWORD got = 0;
-    BOOL ok = ::ReadFile(fPipe.Get(), chunk, sizeof chunk, nullptr, &record);
-    if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-      if (::WaitForSingleObject(fEvent.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::CancelIoEx(fPipe.Get(), &record);
-        ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
-        return TRead::TimedOut;
-      }
-      ok = TRUE;
+    const BOOL started = ::ReadFile(fPipe.Get(), chunk, sizeof chunk, nullptr, &record);
+    DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_IO_PENDING && ::WaitForSingleObject(fEvent.Get(), timeoutMs) != WAIT_OBJECT_0) {
+      ::CancelIoEx(fPipe.Get(), &record);
+      ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
+      return TRead::TimedOut;
     }
-    if (ok) ok = ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
-    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    // A part of a longer message may also have been read at once (ERROR_MORE_DATA without
+    // pending): its size, too, comes from the overlapped result.
+    bool ok = false;
+    if (error == ERROR_SUCCESS || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
+      ok = ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE) != FALSE;
+      error = ok ? ERROR_SUCCESS : ::GetLastError();
+    }
     message.insert(message.end(), chunk, chunk + got);
     if (ok) return TRead::Message;
     if (error != ERROR_MORE_DATA) {
