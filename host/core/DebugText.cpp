@@ -38,4 +38,9 @@ std::wstring FormatDebugText(std::wstring_view format, std::initializer_list<TDe
   return out;
 }
 
+std::wstring LibraryExceptionLine(uint32_t code, uint64_t address) {
+  return L"Client library exception 0x" + Hex(code, 8) + L" at 0x" + Hex(uint32_t(address >> 32), 8) +
+         Hex(uint32_t(address), 8);
+}
+
 } // namespace pellix

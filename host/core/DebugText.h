@@ -15,4 +15,8 @@ using TDebugArg = std::variant<int64_t, std::wstring>;
 
 std::wstring FormatDebugText(std::wstring_view format, std::initializer_list<TDebugArg> args);
 
+// The line written when the client library leaves an exception unhandled: its code as eight and
+// the address it was raised at as sixteen upper-case hexadecimal digits.
+std::wstring LibraryExceptionLine(uint32_t code, uint64_t address);
+
 } // namespace pellix

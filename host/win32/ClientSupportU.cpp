@@ -1,7 +1,9 @@
 #include "ClientSupportU.h"
 
 #include "ClientBinding.h"
+#include "DebugText.h"
 #include "DebugUtilsU.h"
+#include "LibraryCallGuard.h"
 
 #include <shellapi.h>
 
@@ -95,11 +97,16 @@ void FreeClientLibrary() {
   LibraryHandle.Reset();
 }
 
-int32_t QueryDeviceMeta() {
-  if (MetaEntry == nullptr) return 0;
+bool QueryDeviceMeta() {
+  if (MetaEntry == nullptr) return true;
   wchar_t* name = nullptr;
-  const int32_t result = MetaEntry(&DeviceType, &name, &BaudRate);
+  int32_t result = 0;
+  TLibraryFault fault;
+  if (!GuardedDeviceMeta(MetaEntry, &DeviceType, &name, &BaudRate, result, fault)) {
+    DebugOut(pellix::LibraryExceptionLine(fault.Code, fault.Address));
+    return false; // a half-made name is the library's: not freed
+  }
   const win32::TCoTaskString owned(name);
   if (owned) DeviceTypeName = owned.Get();
-  return result;
+  return true;
 }

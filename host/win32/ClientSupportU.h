@@ -27,6 +27,7 @@ bool InitClientLibrary();
 bool BindClientLibrary();
 bool LoadClientLibrary();
 void FreeClientLibrary();
-// Calls the meta entry once; its result code is returned but start-up does not examine it. The
-// name the library allocated becomes DeviceTypeName and is freed here.
-int32_t QueryDeviceMeta();
+// Calls the meta entry once; its result code is not examined. The name the library allocated
+// becomes DeviceTypeName and is freed here. False when an exception left the entry unhandled
+// (one debugger line names it): start-up ends.
+bool QueryDeviceMeta();

@@ -32,7 +32,7 @@ void RunHost(HINSTANCE instance) {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   DebugMode = ReadDebugSwitch();
   if (!InitClientLibrary()) return;
-  QueryDeviceMeta(); // a failure leaves the values as the library left them
+  if (!QueryDeviceMeta()) return; // the library failed: ends quietly like any failed start
 
   ::SetLastError(ERROR_SUCCESS);
   const win32::THandle instanceMutex(

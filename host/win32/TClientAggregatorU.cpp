@@ -1,5 +1,8 @@
 #include "TClientAggregatorU.h"
 
+#include "DebugText.h"
+#include "DebugUtilsU.h"
+#include "LibraryCallGuard.h"
 #include "NVErrorsU.h"
 
 #include <objbase.h>
@@ -71,23 +74,28 @@ int32_t TClientAggregator::PELLIX_DeviceUpdate(TPellixBuffer& request, TPellixBu
   response.Clear();
   return CallLibrary(fEntries.Update != nullptr, [&]() -> int32_t {
     const TNVSerialRefs refs{fSerialRefs.data(), int32_t(fSerialRefs.size())};
-    try {
-      return fEntries.Update(&request.Raw(), &response.Raw(), &refs, &fHelperPointer);
-    } catch (...) {
-      response.Abandon();
-      return kCallDidNotReturn;
-    }
+    const TPellixBytes sent = request.Raw();
+    int32_t result = 0;
+    TLibraryFault fault;
+    if (GuardedDeviceUpdate(fEntries.Update, &request.Raw(), &response.Raw(), &refs, &fHelperPointer, result, fault))
+      return result;
+    // Whatever the library left half-made in either array is dropped, never freed; the request
+    // is freed as usual when the library did not touch it.
+    response.Abandon();
+    if (request.Raw().Data != sent.Data || request.Raw().Length != sent.Length) request.Abandon();
+    DebugOut(pellix::LibraryExceptionLine(fault.Code, fault.Address));
+    return kCallDidNotReturn;
   });
 }
 
 int32_t TClientAggregator::PELLIX_DeviceMeta(uint32_t& deviceType, std::wstring& deviceTypeName, int32_t& baudRate) {
   return CallLibrary(fEntries.Meta != nullptr, [&]() -> int32_t {
     wchar_t* name = nullptr;
-    int32_t result;
-    try {
-      result = fEntries.Meta(&deviceType, &name, &baudRate);
-    } catch (...) {
-      return kCallDidNotReturn;
+    int32_t result = 0;
+    TLibraryFault fault;
+    if (!GuardedDeviceMeta(fEntries.Meta, &deviceType, &name, &baudRate, result, fault)) {
+      DebugOut(pellix::LibraryExceptionLine(fault.Code, fault.Address));
+      return kCallDidNotReturn; // the name, if any, is the library's half-made one: not freed
     }
     const win32::TCoTaskString owned(name);
     if (name) deviceTypeName = name;

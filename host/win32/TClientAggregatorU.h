@@ -56,8 +56,8 @@ public:
   // One request: its payload in, the library's response out (emptied first). The library's
   // result, or 100021 (no update entry), 100027 (busy mutex not obtained in time), 735 (the
   // mutex was abandoned by a thread that ended inside a call: this request is not served, the
-  // next one is), 574 (the library's call did not return normally), or the system's error code
-  // of a failed wait.
+  // next one is), 574 (an exception left the library's call unhandled: the response is empty,
+  // and one debugger line names the exception), or the system's error code of a failed wait.
   int32_t PELLIX_DeviceUpdate(TPellixBuffer& request, TPellixBuffer& response);
   int32_t PELLIX_DeviceMeta(uint32_t& deviceType, std::wstring& deviceTypeName, int32_t& baudRate);
 

@@ -2,7 +2,9 @@
 // the host process, read at each call:
 //   PELLIX_CLIENT_TYPE         device type reported by the meta entry (decimal or 0x-hex; default 0x10)
 //   PELLIX_CLIENT_NAME         device type name (default "Test Device")
-//   PELLIX_CLIENT_META         "none": the meta entry writes nothing; a number: its result code
+//   PELLIX_CLIENT_META         "none": the meta entry writes nothing; a number: its result code;
+//                              a fault below without its "!" ("fault:av", "raise:0xE06D7363"):
+//                              the meta entry fails that way
 //   PELLIX_CLIENT_DELAY_MS     both entries sleep this long before they answer (slow calls)
 //   PELLIX_CLIENT_LOG          file to which every call appends one line
 // The update entry answers with the request's bytes followed by the references it was given,
@@ -12,10 +14,21 @@
 //   !count        a counter kept behind the host's pointer slot, incremented; answers 4 bytes
 //   !overlaps     how many calls so far found another call still inside the library; 4 bytes
 //   !size:N       answer with N bytes 0, 1, 2 ... (mod 251)
-//   !throw        leave the call by an exception
+//   !throw        leave the call by an exception of this toolchain's C++ runtime
+//   !fault:av     leave it by an access violation; !fault:div by an integer division by zero;
+//                 !fault:ill by an illegal instruction; !raise:CODE by RaiseException(CODE)
+//                 (any code: another compiler's C++ exceptions are 0xE06D7363). "@MS" behind
+//                 any of them fails only after MS milliseconds. Checked right after the call is
+//                 logged, so that the call holds nothing when it fails.
+//   !handled:cpp  raise a C++ exception and catch it inside; !handled:seh raise a structured
+//                 exception and take it with a frame handler of the library's own. Both answer
+//                 "handled" with result 0.
+//   !load:NAME    LoadLibraryW(NAME) by bare name: result 0 when it loaded (it is freed again),
+//                 otherwise the system's error code
 // Built twice: with both entries, and with the meta entry only.
 #include "PellixHdr.h"
 
+#include <excpt.h>
 #include <objbase.h>
 
 #include <atomic>
@@ -77,6 +90,46 @@ void Delay() {
   if (ms > 0) ::Sleep(DWORD(ms));
 }
 
+// The fault a command names ("fault:av", "fault:div", "fault:ill", "raise:CODE", each with an
+// optional "@MS" to wait first), raised here; returns (doing nothing) for any other text. No
+// allocation: the failing call holds nothing.
+void FailAsNamed(const char* text, size_t length) {
+  char name[32] = {};
+  if (length >= sizeof name) return;
+  std::memcpy(name, text, length);
+  if (std::strncmp(name, "fault:", 6) != 0 && std::strncmp(name, "raise:", 6) != 0) return;
+  if (char* at = std::strchr(name, '@')) {
+    *at = '\0';
+    ::Sleep(DWORD(std::strtoul(at + 1, nullptr, 10)));
+  }
+  if (std::strcmp(name, "fault:av") == 0) {
+    // Volatile both ways, or the compiler drops a store it can prove is undefined.
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+  } else if (std::strcmp(name, "fault:div") == 0) {
+    volatile int numerator = 1, zero = 0; // a known numerator of 1 is divided without a division
+    volatile int quotient = numerator / zero;
+    (void)quotient;
+  } else if (std::strcmp(name, "fault:ill") == 0) {
+    __builtin_trap();
+  } else if (std::strncmp(name, "raise:", 6) == 0) {
+    ::RaiseException(DWORD(std::strtoul(name + 6, nullptr, 0)), 0, 0, nullptr);
+  }
+}
+
+extern "C" LONG PellixDoubleOwnFilter(EXCEPTION_POINTERS*, void*) { return EXCEPTION_EXECUTE_HANDLER; }
+
+// A structured exception raised and taken by a frame handler of the library's own: the host's
+// guard never sees it. Unoptimised and free of C++ cleanups, as <excpt.h>'s primitive needs.
+__attribute__((noinline, optimize("O0"))) bool RaiseAndHandle() {
+  volatile bool handled = true;
+  __try1(PellixDoubleOwnFilter)
+  ::RaiseException(0xE0417001, 0, 0, nullptr);
+  handled = false; // not reached: the exception is taken by the handler
+  __except1
+  return handled;
+}
+
 } // namespace
 
 extern "C" {
@@ -86,6 +139,8 @@ int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName
   Delay();
   const std::wstring mode = Env(L"PELLIX_CLIENT_META", L"0");
   if (mode == L"none") return 0;
+  const std::string fault(mode.begin(), mode.end());
+  FailAsNamed(fault.data(), fault.size());
   if (DeviceType) *DeviceType = uint32_t(EnvNumber(L"PELLIX_CLIENT_TYPE", 0x10));
   if (BaudRate) *BaudRate = 115200;
   if (DeviceTypeName) {
@@ -101,10 +156,14 @@ int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName
 
 int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Response, const TNVSerialRefs* SerialRefs,
                                     void** HelperPointer) try {
-  const TInside inside;
-  Delay();
   if (Request == nullptr || Response == nullptr || SerialRefs == nullptr || HelperPointer == nullptr) return 87;
   Log("update request=" + std::to_string(Request->Length) + " refs=" + std::to_string(SerialRefs->Length));
+  if (Request->Length > 1 && Request->Data[0] == '!')
+    FailAsNamed(reinterpret_cast<const char*>(Request->Data) + 1, size_t(Request->Length - 1));
+  if (Request->Length == 6 && std::memcmp(Request->Data, "!throw", 6) == 0)
+    throw std::runtime_error("the library gives up");
+  const TInside inside;
+  Delay();
   const std::string command = Request->Length > 0 && Request->Data[0] == '!'
                                   ? std::string(reinterpret_cast<const char*>(Request->Data), size_t(Request->Length))
                                   : std::string();
@@ -124,7 +183,23 @@ int32_t WINAPI _PELLIX_DeviceUpdate(TPellixBytes* Request, TPellixBytes* Respons
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i % 251);
     return Answer(Response, bytes.data(), bytes.size()) ? 0 : 8;
   }
-  if (command == "!throw") throw std::runtime_error("the library gives up");
+  if (command == "!handled:cpp" || command == "!handled:seh") {
+    bool handled = false;
+    if (command == "!handled:seh") handled = RaiseAndHandle();
+    else try {
+        throw std::logic_error("taken inside");
+      } catch (const std::logic_error&) {
+        handled = true;
+      }
+    return handled && Answer(Response, "handled", 7) ? 0 : 8;
+  }
+  if (command.rfind("!load:", 0) == 0) {
+    const std::string name = command.substr(6);
+    const HMODULE module = ::LoadLibraryW(std::wstring(name.begin(), name.end()).c_str());
+    if (module == nullptr) return int32_t(::GetLastError());
+    ::FreeLibrary(module);
+    return 0;
+  }
   if (command.rfind("!sleep:", 0) == 0) ::Sleep(DWORD(Argument(command)));
   if (command.rfind("!rc:", 0) == 0) result = int32_t(Argument(command));
 

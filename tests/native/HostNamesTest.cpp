@@ -57,6 +57,11 @@ TEST(DebugText, FormatsTheHostsDirectives) {
   EXPECT_EQ(FormatDebugText(L"%d %s %q %", {std::wstring(L"x")}), L"%d x %q %");
 }
 
+TEST(DebugText, NamesALibraryExceptionInFullWidthHex) {
+  EXPECT_EQ(LibraryExceptionLine(0xC0000005, 0x00007FF6A1B2C3D4), L"Client library exception 0xC0000005 at 0x00007FF6A1B2C3D4");
+  EXPECT_EQ(LibraryExceptionLine(0x1, 0xFFFFFFFF00000000), L"Client library exception 0x00000001 at 0xFFFFFFFF00000000");
+}
+
 TEST(IdleShutdown, EndsOnceTheIdleTicksPassTheLimit) {
   TIdleShutdown normal(0);
   EXPECT_FALSE(normal.Tick(0));
