@@ -22,6 +22,18 @@ using namespace ClientSupport;
 
 namespace {
 
+// The host works in its own folder from the moment it loads the client library. Windows leaves
+// the current folder out of every library search (SetDllDirectoryW with an empty folder); Wine
+// does not, so a folder the host was merely started in is not one that can plant a library.
+void WorkInProgramFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD n;
+  while ((n = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()))) >= path.size()) path.resize(path.size() * 2);
+  path.resize(n);
+  const size_t slash = path.find_last_of(L"\\/");
+  if (n > 0 && slash != std::wstring::npos) ::SetCurrentDirectoryW(path.substr(0, slash + 1).c_str());
+}
+
 class TWin32ClientPlatform final : public pellix::IClientLibraryPlatform {
 public:
   bool FileExists(const std::wstring& path) override {
@@ -38,10 +50,12 @@ public:
     }
     if (n == 0 || n >= full.size()) return false;
     full.resize(n);
+    WorkInProgramFolder(); // only now: a relative path is relative to the folder started in
     LibraryHandle.Reset(::LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
     return bool(LibraryHandle);
   }
   bool LoadBareName(const std::wstring& fileName) override {
+    WorkInProgramFolder();
     LibraryHandle.Reset(::LoadLibraryExW(fileName.c_str(), nullptr,
                                          LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
     return bool(LibraryHandle);

@@ -26,10 +26,11 @@ int32_t ReadDebugSwitch() {
 }
 
 void RunHost(HINSTANCE instance) {
-  // Libraries are never looked for in the current folder or along the PATH: only beside the
-  // program, in the system folder, and beside the client library for its own dependencies.
+  // No library is ever looked for in the current folder. The process-wide search order stays
+  // the platform's otherwise, so that the client library's own loads by bare name find what
+  // they would in any program (beside the host, the system folders, the PATH); the host loads
+  // the client library itself only from narrower places (ClientSupportU).
   ::SetDllDirectoryW(L"");
-  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   DebugMode = ReadDebugSwitch();
   if (!InitClientLibrary()) return;
   if (!QueryDeviceMeta()) return; // the library failed: ends quietly like any failed start

@@ -3,6 +3,8 @@
 // raised with any code, a C++ exception) is answered with 574 and one debugger line while every
 // client goes on being served, and the host's handles and memory stay flat over many of them;
 // what the library handles itself is left to it; a meta entry that fails ends the start quietly.
+// And the library's own loads by bare name find what they would in any program (beside the
+// host, the system folder, the PATH), never what lies only in the host's current folder.
 #include "DebugMonitor.h"
 #include "HostRun.h"
 #include "ProcessMemory.h"
@@ -208,4 +210,47 @@ TEST(HostLibraryFaults, AMetaEntryThatFaultsEndsTheStartQuietly) {
     EXPECT_EQ(lines[0], Narrow(library));
     EXPECT_TRUE(IsExceptionLine(lines[1], c.code)) << lines[1];
   }
+}
+
+TEST(HostClientLibrary, ItsOwnBareNameLoadsFindThePathButNeverTheCurrentFolder) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring unique = std::to_wstring(::GetCurrentProcessId());
+  const std::wstring onPath = std::wstring(temp) + L"q417 on path " + unique, current = std::wstring(temp) + L"q417 cwd " + unique;
+  const std::wstring pathProbe = onPath + L"\\q417pathprobe.dll", cwdProbe = current + L"\\q417cwdprobe.dll";
+  const std::wstring anyLibrary = ProgramFolder() + L"PellixClientMetaOnly.dll"; // loads without side effects
+  for (const auto& dir : {onPath, current}) ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(::CopyFileW(anyLibrary.c_str(), pathProbe.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(anyLibrary.c_str(), cwdProbe.c_str(), FALSE));
+  wchar_t path[8192];
+  const DWORD n = ::GetEnvironmentVariableW(L"PATH", path, DWORD(std::size(path)));
+  const std::wstring searchPath = onPath + L";" + (n < std::size(path) ? std::wstring(path, n) : std::wstring());
+
+  const std::wstring name = L"Bare Loads " + unique;
+  {
+    TChildProcess host(ProgramFolder() + L"Pellix.exe", Quoted(ProgramFolder() + L"PellixClientDouble.dll"),
+                       {{L"PATH", searchPath}, {L"PELLIX_CLIENT_TYPE", L"0x5A" + unique}, {L"PELLIX_CLIENT_NAME", name}}, current);
+    TPipeClient client;
+    ASSERT_TRUE(client.Connect(L"\\\\.\\pipe\\PELLIX_PIPE_BARE LOADS " + unique, 20000));
+    const struct {
+      const char* where;
+      std::string library;
+      int32_t result;
+    } cases[] = {
+        {"beside the host", "PellixClientMetaOnly.dll", 0},
+        {"in the system folder", "winmm.dll", 0},
+        {"along the PATH", "q417pathprobe.dll", 0},
+        {"only in the current folder", "q417cwdprobe.dll", ERROR_MOD_NOT_FOUND},
+        {"the same file by its path", Narrow(cwdProbe), 0},
+    };
+    uint32_t tag = 0;
+    for (const auto& c : cases) {
+      const TBytes reply = client.Request(++tag, "!load:" + c.library);
+      EXPECT_EQ(Result(reply), c.result) << c.where;
+    }
+    client.Close();
+    EXPECT_TRUE(host.WaitExit(20000)) << "the host ends by its idle rule";
+  }
+  for (const auto& file : {pathProbe, cwdProbe}) ::DeleteFileW(file.c_str());
+  for (const auto& dir : {onPath, current}) ::RemoveDirectoryW(dir.c_str());
 }
