@@ -10,7 +10,7 @@
 #include <cstring>
 
 namespace {
-// The system's code for an unhandled exception: the library's call did not return normally.
+// The system's ERROR_UNHANDLED_EXCEPTION: an exception left the library's call unhandled.
 constexpr int32_t kCallDidNotReturn = 574;
 } // namespace
 
