@@ -102,6 +102,9 @@ TEST(HostLibraryFaults, EachUnhandledFaultIsAnswered574AndNamedWhileTheClientGoe
   }
   EXPECT_EQ(Int(Payload(client.Request(++tag, "!count"))), 2) << "the library's state behind the pointer slot is kept";
   EXPECT_FALSE(host.Process().WaitExit(0));
+  client.Close();
+  EXPECT_TRUE(host.Process().WaitExit(20000)) << "the host ends by its idle rule as usual";
+  EXPECT_EQ(host.Process().ExitCode(), 0u);
 }
 
 TEST(HostLibraryFaults, AClientWaitingBehindAFaultingCallIsServed) {
