@@ -1,14 +1,18 @@
 // Benchmarks of the device host under this machine's Wine, each beside its yardstick in the same
-// run: the costs of the request path's steps, the host's round trip and throughput against a raw
-// echo server over the same kind of pipe (message mode, overlapped, the same client code), and
-// the memory and handles that each connected client costs the host.
+// run: the costs of the request path's steps; the host's round trip and throughput against two
+// servers over the same kind of pipe (message mode, overlapped, the same client code), each in a
+// process of its own: a raw echo, and a reference that does per request what the host's design
+// asks of it besides (the busy mutex taken and given back, the `szRead=N` debugger line queued
+// to a writer thread through the host's own DebugUtilsU), so that host / reference is the host's
+// own overhead; and the memory and handles that each connected client costs the host.
+#include "DebugUtilsU.h"
 #include "HostRun.h"
 #include "PipeClient.h"
-
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -43,16 +47,25 @@ double Micro(int n, const std::function<void()>& f) {
   return (Now() - start) * 1e6 / n;
 }
 
-// A raw echo server: one thread per connected client, each message read into a buffer as large
-// as the host's and written back, with overlapped I/O on a message-mode pipe made like the host's.
-// It runs in a process of its own (this program started with --echo), as the host does.
+// The servers beside the host: one thread per connected client, each message read into a buffer
+// as large as the host's and written back, with overlapped I/O on a message-mode pipe made like
+// the host's. The reference server also does, for every request, the work that the host's design
+// adds: the debugger line through the host's debug writer, and a wait (bounded as the host's)
+// and release of one unnamed mutex that all its client threads share. Each runs in a process of
+// its own (this program started with --echo or --reference), as the host does.
 class TEchoServer {
 public:
-  explicit TEchoServer(std::wstring path) : fPath(std::move(path)) {}
-  // Serves until the process is ended.
-  void Run() { Listen(); }
+  TEchoServer(std::wstring path, bool designWork)
+      : fPath(std::move(path)), fBusy(designWork ? ::CreateMutexW(nullptr, FALSE, nullptr) : nullptr) {}
+  // Serves until the process is ended (or no pipe instance can be made and its clients went).
+  void Run() {
+    Listen();
+    for (auto& client : fClients) client.join();
+  }
 
 private:
+  static constexpr DWORD kBusyTimeoutMs = 10000; // the host's
+
   HANDLE Instance() {
     return ::CreateNamedPipeW(fPath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 5000,
@@ -67,10 +80,10 @@ private:
         ::CloseHandle(pipe);
         continue;
       }
-      fClients.emplace_back([pipe] { Serve(pipe); });
+      fClients.emplace_back([this, pipe] { Serve(pipe); });
     }
   }
-  static void Serve(HANDLE pipe) {
+  void Serve(HANDLE pipe) {
     const win32::THandle owner(pipe);
     const win32::THandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     std::vector<uint8_t> buffer(10000);
@@ -81,6 +94,7 @@ private:
       if (!::ReadFile(pipe, buffer.data(), DWORD(buffer.size()), nullptr, &record) && ::GetLastError() != ERROR_IO_PENDING)
         return;
       if (!::GetOverlappedResult(pipe, &record, &got, TRUE)) return;
+      if (fBusy && !DesignWork(got)) return; // the client sees its pipe end and the run fails
       record = OVERLAPPED{};
       record.hEvent = event.Get();
       if (!::WriteFile(pipe, buffer.data(), got, nullptr, &record) && ::GetLastError() != ERROR_IO_PENDING) return;
@@ -88,8 +102,15 @@ private:
       if (!::GetOverlappedResult(pipe, &record, &written, TRUE)) return;
     }
   }
+  // In the host's order: the line is queued before the library's turn is taken.
+  bool DesignWork(DWORD size) {
+    DebugOutFmt(L"szRead=%d", {int64_t(size)});
+    if (::WaitForSingleObject(fBusy.Get(), kBusyTimeoutMs) != WAIT_OBJECT_0) return false;
+    return ::ReleaseMutex(fBusy.Get()) != FALSE;
+  }
 
   std::wstring fPath;
+  win32::THandle fBusy; // none for the raw echo
   std::atomic<bool> fStop{false};
   std::vector<std::thread> fClients;
 };
@@ -140,7 +161,12 @@ double CommittedBytes(HANDLE process) {
   return total;
 }
 
-double Median(std::vector<double> v) {
+// The median of runs that all succeeded (a failed run is -1); ends the benchmark otherwise.
+double Median(std::vector<double> v, const char* what) {
+  if (std::any_of(v.begin(), v.end(), [](double x) { return x < 0; })) {
+    std::printf("a run against the %s failed\n", what);
+    std::exit(1);
+  }
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
@@ -152,8 +178,8 @@ void Row(const char* what, double value, const char* unit, const char* goal) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 3 && std::wstring(argv[1]) == L"--echo") {
-    TEchoServer(argv[2]).Run();
+  if (argc == 3 && (std::wstring(argv[1]) == L"--echo" || std::wstring(argv[1]) == L"--reference")) {
+    TEchoServer(argv[2], std::wstring(argv[1]) == L"--reference").Run();
     return 0;
   }
   std::printf("== steps of the request path, in-process (microseconds per call)\n");
@@ -189,26 +215,32 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("the host did not start\n");
     return 1;
   }
-  const std::wstring echoPath = L"\\\\.\\pipe\\Q417_BENCH_ECHO_" + std::to_wstring(::GetCurrentProcessId());
   wchar_t self[MAX_PATH];
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  TChildProcess echoServer(self, L"--echo " + echoPath); // ended with this object
-  TPipeClient echoReady;
-  if (!echoReady.Connect(echoPath, 10000)) {
-    std::printf("the echo server did not start\n");
-    return 1;
+  const std::wstring echoPath = L"\\\\.\\pipe\\Q417_BENCH_ECHO_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring referencePath = L"\\\\.\\pipe\\Q417_BENCH_REFERENCE_" + std::to_wstring(::GetCurrentProcessId());
+  TChildProcess echoServer(self, L"--echo " + echoPath);                // ended with this object
+  TChildProcess referenceServer(self, L"--reference " + referencePath); // likewise
+  for (const auto& [path, name] : {std::pair{echoPath, "echo"}, std::pair{referencePath, "reference"}}) {
+    TPipeClient ready;
+    if (!ready.Connect(path, 10000) || ready.Request(0, kRequest).size() < 8) {
+      std::printf("the %s server did not start\n", name);
+      return 1;
+    }
   }
-  echoReady.Close();
 
   std::printf("== one client, %zu-byte payload, %d round trips, median of %d alternating runs each\n", kPayload,
               kRoundTrips, kRuns);
-  std::vector<double> raw, served;
+  std::vector<double> raw, reference, served;
   for (int run = 0; run < kRuns; ++run) {
     raw.push_back(RoundTrip(echoPath));
+    reference.push_back(RoundTrip(referencePath));
     served.push_back(RoundTrip(host.PipePath()));
   }
-  const double rawRt = Median(raw), hostRt = Median(served);
+  const double rawRt = Median(raw, "raw echo"), referenceRt = Median(reference, "reference"),
+               hostRt = Median(served, "host");
   Row("raw echo round trip", rawRt, "us", "");
+  Row("reference round trip (the echo + busy mutex + debugger line)", referenceRt, "us", "");
   Row("host round trip (a client library that answers at once)", hostRt, "us", "");
   Row("host / raw", hostRt / rawRt, "x", "goal: at most 1.15");
   Row("host - raw", hostRt - rawRt, "us", "");
@@ -217,17 +249,24 @@ int wmain(int argc, wchar_t** argv) {
   Row("(host - busy mutex) / raw", (hostRt - mutexCost) / rawRt, "x", "");
   std::printf("  The debugger line (%.0f us in-process) is written by the host's writer thread, off the\n"
               "  request's path; under Wine its calls still queue at Wine's one server.\n", debugLineCost);
+  Row("reference - raw (the design's own cost)", referenceRt - rawRt, "us", "");
+  Row("host / reference", hostRt / referenceRt, "x", "goal: at most 1.05");
+  Row("host - reference (the host's own cost)", hostRt - referenceRt, "us", "");
 
   std::printf("== %d clients at once, %d requests each, median of %d alternating runs each\n", kThreads, kPerThread, kRuns);
-  std::vector<double> rawT, hostT;
+  std::vector<double> rawT, referenceT, hostT;
   for (int run = 0; run < kRuns; ++run) {
     rawT.push_back(Throughput(echoPath));
+    referenceT.push_back(Throughput(referencePath));
     hostT.push_back(Throughput(host.PipePath()));
   }
-  const double rawTp = Median(rawT), hostTp = Median(hostT);
+  const double rawTp = Median(rawT, "raw echo"), referenceTp = Median(referenceT, "reference"),
+               hostTp = Median(hostT, "host");
   Row("raw echo throughput", rawTp, "req/s", "");
+  Row("reference throughput", referenceTp, "req/s", "");
   Row("host throughput", hostTp, "req/s", "");
   Row("host / raw", hostTp / rawTp, "x", "goal: at least 0.85");
+  Row("host / reference", hostTp / referenceTp, "x", "goal: at least 0.95");
 
   std::printf("== %d clients connected to the host\n", kClients);
   const HANDLE process = host.Process().Handle();
