@@ -4,9 +4,10 @@
 // process of its own: a raw echo, and a reference that does per request what the host's design
 // asks of it besides (the busy mutex taken and given back, the `szRead=N` debugger line queued
 // to a writer thread through the host's own DebugUtilsU), so that host / reference is the host's
-// own overhead, with, for the throughput, the reference with a lock around its mutex as the
-// host's client aggregator has; and the memory and handles that each connected client costs the
-// host.
+// own overhead; a second, equal reference, whose distance from the first is the run's own spread
+// (on this shared machine two equal servers may lie a good way apart); for the throughput, the
+// reference with a lock around its mutex, as the host's client aggregator has; and the memory
+// and handles that each connected client costs the host.
 #include "DebugUtilsU.h"
 #include "HostRun.h"
 #include "PellixHdr.h"
@@ -303,12 +304,16 @@ int wmain(int argc, wchar_t** argv) {
   const TServer echo{"raw echo", L"\\\\.\\pipe\\Q417_BENCH_ECHO_" + unique};
   const TServer reference{"reference", L"\\\\.\\pipe\\Q417_BENCH_REFERENCE_" + unique};
   const TServer locked{"locked reference", L"\\\\.\\pipe\\Q417_BENCH_LOCKED_" + unique};
+  // A second reference, the same in every way: how far two equal servers' figures lie apart in
+  // this run, against which host / reference is read.
+  const TServer twin{"second reference", L"\\\\.\\pipe\\Q417_BENCH_TWIN_" + unique};
   const TServer served{"host", host.PipePath()};
   // Each ended with its object.
   TChildProcess echoServer(self, L"--echo " + echo.path);
   TChildProcess referenceServer(self, L"--reference " + reference.path);
   TChildProcess lockedServer(self, L"--reference-locked " + locked.path);
-  for (const TServer* server : {&echo, &reference, &locked}) {
+  TChildProcess twinServer(self, L"--reference " + twin.path);
+  for (const TServer* server : {&echo, &reference, &locked, &twin}) {
     TPipeClient ready;
     if (!ready.Connect(server->path, 10000) || ready.Request(0, kRequest).size() < 8) {
       std::printf("the %s server did not start\n", server->name);
@@ -318,8 +323,8 @@ int wmain(int argc, wchar_t** argv) {
 
   std::printf("== one client each, %zu-byte payload, %d runs of %d round trips, taking turns request by request\n",
               kPayload, kRoundTripRuns, kRoundTrips);
-  const auto rt = RoundTrips({echo, reference, served});
-  const double rawRt = rt[0], referenceRt = rt[1], hostRt = rt[2];
+  const auto rt = RoundTrips({echo, reference, served, twin});
+  const double rawRt = rt[0], referenceRt = rt[1], hostRt = rt[2], twinRt = rt[3];
   Row("raw echo round trip", rawRt, "us", "");
   Row("reference round trip (echo + busy mutex + debugger line)", referenceRt, "us", "");
   Row("host round trip (a client library that answers at once)", hostRt, "us", "");
@@ -333,16 +338,18 @@ int wmain(int argc, wchar_t** argv) {
   Row("reference - raw (the design's own cost)", referenceRt - rawRt, "us", "");
   Row("host / reference", hostRt / referenceRt, "x", "goal: at most 1.05");
   Row("host - reference (the host's own cost)", hostRt - referenceRt, "us", "");
+  Row("second reference / reference (two equal servers)", twinRt / referenceRt, "x", "");
 
   std::printf("== %d clients at once, %d requests each, median of %d alternating runs each\n", kThreads, kPerThread,
               kThroughputRuns);
-  const auto tp = Throughputs({echo, reference, locked, served});
-  const double rawTp = tp[0], referenceTp = tp[1], lockedTp = tp[2], hostTp = tp[3];
+  const auto tp = Throughputs({echo, reference, locked, served, twin});
+  const double rawTp = tp[0], referenceTp = tp[1], lockedTp = tp[2], hostTp = tp[3], twinTp = tp[4];
   Row("raw echo throughput", rawTp, "req/s", "");
   Row("reference throughput", referenceTp, "req/s", "");
   Row("host throughput", hostTp, "req/s", "");
   Row("host / raw", hostTp / rawTp, "x", "goal: at least 0.85");
   Row("host / reference", hostTp / referenceTp, "x", "goal: at least 0.95");
+  Row("second reference / reference (two equal servers)", twinTp / referenceTp, "x", "");
   Row("locked reference throughput (a lock, as the host's)", lockedTp, "req/s", "");
   Row("locked reference / reference", lockedTp / referenceTp, "x", "");
   Row("host / locked reference", hostTp / lockedTp, "x", "");
