@@ -283,6 +283,7 @@ int wmain(int argc, wchar_t** argv) {
     void* slot = nullptr;
     Row("test client library update, request + response allocated", Micro(20000, [&] {
           TPellixBytes request{static_cast<uint8_t*>(::CoTaskMemAlloc(kPayload)), int32_t(kPayload)};
+          if (!request.Data) return;
           std::memcpy(request.Data, kRequest.data(), kPayload);
           TPellixBytes response{nullptr, 0};
           const TNVSerialRefs refs{nullptr, 0};
