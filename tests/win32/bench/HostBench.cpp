@@ -12,6 +12,7 @@
 #include "HostRun.h"
 #include "PellixHdr.h"
 #include "PipeClient.h"
+#include "ProcessMemory.h"
 #include "WinSync.h"
 
 #include <algorithm>
@@ -156,19 +157,6 @@ double Throughput(const std::wstring& path) {
     });
   for (auto& t : threads) t.join();
   return failed ? -1 : kThreads * kPerThread / (Now() - start);
-}
-
-// Committed private memory of a process, from its address space (Wine does not fill in the
-// process memory counters that would say it).
-double CommittedBytes(HANDLE process) {
-  double total = 0;
-  MEMORY_BASIC_INFORMATION region{};
-  for (uint8_t* at = nullptr; ::VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;
-       at = static_cast<uint8_t*>(region.BaseAddress) + region.RegionSize) {
-    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += double(region.RegionSize);
-    if (region.RegionSize == 0) break;
-  }
-  return total;
 }
 
 struct TServer {
