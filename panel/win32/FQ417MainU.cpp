@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <utility>
 
 q417::TSharedPacketQueue* PacketQueue = nullptr;
 
@@ -93,8 +94,21 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     CreateControls();
     return 0;
   case WM_SIZE:
+    // Minimised while active, a window may stay active without being deactivated first.
+    if (wParam == SIZE_MINIMIZED) RememberFocusedControl();
     LayoutControls();
     return 0;
+  case WM_ACTIVATE:
+    // A form's convention: the control that had the keyboard focus when the window was
+    // deactivated gets it back. A minimised window gives it to none of its controls; the
+    // activation that comes with restoring it does.
+    if (LOWORD(wParam) == WA_INACTIVE) {
+      RememberFocusedControl();
+    } else if (HIWORD(wParam) == 0) {
+      RestoreFocusedControl();
+      return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_DPICHANGED: {
     const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
     ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -198,6 +212,25 @@ std::wstring TForm1::StatusText() const {
   std::wstring text(LOWORD(info), L'\0');
   ::SendMessageW(sbStatus, SB_GETTEXTW, 0, LPARAM(text.data()));
   return text;
+}
+
+// ---- keyboard focus across activations -------------------------------------------------
+
+void TForm1::RememberFocusedControl() {
+  // Only a control is remembered. With the focus on the window itself or on none of its windows
+  // (Wine gives it to a window activated while minimised), the control remembered since the
+  // last activation stays, and that is none once it was given back.
+  const HWND focus = ::GetFocus();
+  if (focus != nullptr && ::IsChild(fHandle.Get(), focus)) fFocusedControl = focus;
+}
+
+void TForm1::RestoreFocusedControl() {
+  // Given back once: a window activated again without a deactivation in between (Wine does so
+  // when it restores a minimised window) must not get back a control that the operator left
+  // since. A control gone with its panel leaves the focus with the window.
+  const HWND hwnd = fHandle.Get();
+  const HWND control = std::exchange(fFocusedControl, nullptr);
+  ::SetFocus(control != nullptr && ::IsChild(hwnd, control) ? control : hwnd);
 }
 
 // ---- handlers of the update cycle -------------------------------------------------------

@@ -69,6 +69,8 @@ private:
 
   void FormCreate();
   void FormClose();
+  void RememberFocusedControl();
+  void RestoreFocusedControl();
   void tmrPollTimer();
   void tmrWatchDogTimer();
   void WMInitDone(WPARAM wParam);
@@ -100,6 +102,9 @@ private:
   HWND sbStatus = nullptr; // child of fHandle, destroyed with it
   std::unique_ptr<TWaitingDisplay> fWaiting;
   bool fSized = false; // false while the window still has its design size
+  // The control that had the keyboard focus when the window was last deactivated or minimised,
+  // to get it back at the next activation; null when there is none to give it back to.
+  HWND fFocusedControl = nullptr;
   win32::TWinTimer tmrPoll{1, q417::TUpdateCycle::PollPeriodMs, win32::TWinTimer::FirstTickAtOnce};
   win32::TWinTimer tmrWatchDog{2, q417::TUpdateCycle::WatchDogPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   std::unique_ptr<q417::TUpdateCycle> fCycle;
