@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -151,13 +152,30 @@ HWND WaitPanel(const TPanelRun& run, const wchar_t* name) {
       << "the focus is with " << Describe(FocusOf(main), main, edit) << ", not with "                          \
       << Describe(expected, main, edit)
 
-TEST(PanelFocusSystem, TheFieldHoldsTheFocusWhileEditedAndOkOrCancelLeaveItWithTheWindow) {
-  TPanelRun panel(Script({kFive}));
-  ASSERT_TRUE(panel.Ready());
-  HWND five = WaitPanel(panel, L"FDeviceFrame5");
-  ASSERT_NE(five, nullptr);
-  const HWND main = panel.Main(), edit = DelayEdit(five);
-  ASSERT_TRUE(Activate(main));
+class PanelFocusSystem : public ::testing::Test {
+protected:
+  // Starts the panel with the script, finds the named device panel, puts a window of this
+  // process beside the panel's window and activates the panel's window.
+  void Start(const std::string& script, const wchar_t* panelName) {
+    run = std::make_unique<TPanelRun>(script);
+    ASSERT_TRUE(run->Ready());
+    ASSERT_NE(device = WaitPanel(*run, panelName), nullptr);
+    main = run->Main();
+    edit = DelayEdit(device);
+    other = std::make_unique<TOtherWindow>(main);
+    ASSERT_NE(other->Handle(), nullptr);
+    ASSERT_TRUE(Activate(main));
+  }
+
+  std::unique_ptr<TPanelRun> run;
+  std::unique_ptr<TOtherWindow> other;
+  HWND device = nullptr, main = nullptr, edit = nullptr; // the panel, its window, its delay field
+};
+
+TEST_F(PanelFocusSystem, TheFieldHoldsTheFocusWhileEditedAndOkOrCancelLeaveItWithTheWindow) {
+  ASSERT_NO_FATAL_FAILURE(Start(Script({kFive}), L"FDeviceFrame5"));
+  TPanelRun& panel = *run;
+  const HWND five = device;
 
   const struct {
     const char* button;
@@ -187,16 +205,11 @@ TEST(PanelFocusSystem, TheFieldHoldsTheFocusWhileEditedAndOkOrCancelLeaveItWithT
   EXPECT_EQ(panel.Tables().size(), 2u) << "Cancel sent nothing";
 }
 
-TEST(PanelFocusSystem, TheFieldGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
-  TPanelRun panel(Script({kFive}));
-  ASSERT_TRUE(panel.Ready());
-  HWND five = WaitPanel(panel, L"FDeviceFrame5");
-  ASSERT_NE(five, nullptr);
-  const HWND main = panel.Main(), edit = DelayEdit(five);
+TEST_F(PanelFocusSystem, TheFieldGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
+  ASSERT_NO_FATAL_FAILURE(Start(Script({kFive}), L"FDeviceFrame5"));
+  TPanelRun& panel = *run;
+  const HWND five = device;
   const std::wstring sep(1, DecimalSeparator());
-  TOtherWindow other(main);
-  ASSERT_NE(other.Handle(), nullptr);
-  ASSERT_TRUE(Activate(main));
 
   const struct {
     const char* what;
@@ -217,7 +230,7 @@ TEST(PanelFocusSystem, TheFieldGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
     }
     ASSERT_TRUE(ClickDelayField(five)) << "the focus is with " << Describe(FocusOf(main), main, edit);
 
-    ASSERT_TRUE(Activate(other.Handle()));
+    ASSERT_TRUE(Activate(other->Handle()));
     EXPECT_TRUE(WaitFor([&] { return FocusOf(main) != edit; }, 10000)) << "the panel's thread keeps the focus";
     EXPECT_TRUE(Editing(five)) << "editing goes on while another window is active";
 
@@ -235,7 +248,7 @@ TEST(PanelFocusSystem, TheFieldGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
     EXPECT_FOCUS(main, edit, main);
 
     // The window itself had the focus when it was deactivated this time: it keeps it.
-    ASSERT_TRUE(Activate(other.Handle()));
+    ASSERT_TRUE(Activate(other->Handle()));
     ASSERT_TRUE(WaitFor([&] { return FocusOf(main) != main; }, 10000));
     ASSERT_TRUE(Activate(main, row.how));
     EXPECT_FOCUS(main, edit, main);
@@ -246,16 +259,11 @@ TEST(PanelFocusSystem, TheFieldGetsTheFocusBackWhenTheWindowIsActivatedAgain) {
 // Minimised through the system menu's commands, as the caption's buttons do. Wine keeps a
 // window that is minimised while active the active one, and activates a window again when it
 // restores it; that second activation is what gives the field its focus back here.
-TEST(PanelFocusSystem, AMinimisedWindowGivesTheFieldTheFocusBackWhenRestored) {
-  TPanelRun panel(Script({kFive}));
-  ASSERT_TRUE(panel.Ready());
-  HWND five = WaitPanel(panel, L"FDeviceFrame5");
-  ASSERT_NE(five, nullptr);
-  const HWND main = panel.Main(), edit = DelayEdit(five);
+TEST_F(PanelFocusSystem, AMinimisedWindowGivesTheFieldTheFocusBackWhenRestored) {
+  ASSERT_NO_FATAL_FAILURE(Start(Script({kFive}), L"FDeviceFrame5"));
+  TPanelRun& panel = *run;
+  const HWND five = device;
   const std::wstring sep(1, DecimalSeparator());
-  TOtherWindow other(main);
-  ASSERT_NE(other.Handle(), nullptr);
-  ASSERT_TRUE(Activate(main));
   ASSERT_TRUE(WaitFor([&] { return WindowText(edit) == L"2" + sep + L"5"; }, 5000)) << Narrow(WindowText(edit));
 
   const struct {
@@ -272,7 +280,7 @@ TEST(PanelFocusSystem, AMinimisedWindowGivesTheFieldTheFocusBackWhenRestored) {
     ::PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     ASSERT_TRUE(WaitFor([&] { return ::IsIconic(main) != FALSE; }, 10000));
     for (int i = 0; i < row.activationsWhileMinimised; ++i) {
-      ASSERT_TRUE(Activate(other.Handle()));
+      ASSERT_TRUE(Activate(other->Handle()));
       ASSERT_TRUE(WaitFor([&] { return FocusOf(main) == nullptr; }, 10000));
       ASSERT_TRUE(Activate(main));
       ASSERT_TRUE(::IsIconic(main));
@@ -308,21 +316,15 @@ TEST(PanelFocusSystem, AMinimisedWindowGivesTheFieldTheFocusBackWhenRestored) {
 // Under Wine this holds even without the main window's check that the remembered control is
 // still its child: Wine itself gives the focus to a window activated while the control it is
 // asked to focus is gone.
-TEST(PanelFocusSystem, TheWindowKeepsTheFocusWhenTheEditedFieldsPanelIsGone) {
+TEST_F(PanelFocusSystem, TheWindowKeepsTheFocusWhenTheEditedFieldsPanelIsGone) {
   const std::string removed = UniqueName("removed");
   const TSelector three{3, 1, 1, 0, 0, 0}, five{5, 1, 1, 0, 0, 0};
-  TPanelRun panel("init 997 now 0\npoll 997 thread " + PacketHex({three, five}) + "\npoll 997 event:" + removed + " " +
-                  PacketHex({three}) + "\npoll 997 never\n");
-  ASSERT_TRUE(panel.Ready());
-  HWND panelFive = WaitPanel(panel, L"FDeviceFrame5");
-  ASSERT_NE(panelFive, nullptr);
-  const HWND main = panel.Main(), edit = DelayEdit(panelFive);
-  TOtherWindow other(main);
-  ASSERT_NE(other.Handle(), nullptr);
-  ASSERT_TRUE(Activate(main));
-  ASSERT_TRUE(ClickDelayField(panelFive)) << "the focus is with " << Describe(FocusOf(main), main, edit);
+  ASSERT_NO_FATAL_FAILURE(Start("init 997 now 0\npoll 997 thread " + PacketHex({three, five}) + "\npoll 997 event:" +
+                                    removed + " " + PacketHex({three}) + "\npoll 997 never\n",
+                                L"FDeviceFrame5"));
+  ASSERT_TRUE(ClickDelayField(device)) << "the focus is with " << Describe(FocusOf(main), main, edit);
 
-  ASSERT_TRUE(Activate(other.Handle()));
+  ASSERT_TRUE(Activate(other->Handle()));
   SetNamedEvent(removed);
   ASSERT_TRUE(WaitFor([&] { return DevicePanels(main).size() == 1 && !::IsWindow(edit); }, 10000));
   ASSERT_TRUE(Activate(main));
