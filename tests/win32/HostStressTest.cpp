@@ -107,21 +107,6 @@ TOwnRequest OwnRequest(int client, int sequence) {
           Bytes("client " + std::to_string(client) + " request " + std::to_string(sequence))};
 }
 
-// A host whose test library logs its calls, so that a test knows when a call has begun.
-struct TLoggedHost {
-  TTempFile log{L"lib"};
-  THostRun host;
-
-  explicit TLoggedHost(bool debugMode)
-      : host(debugMode, L"PellixClientDouble.dll", {{L"PELLIX_CLIENT_LOG", log.Path()}}) {}
-  // The number of update calls begun so far: the library logs each as it begins.
-  size_t Calls() const {
-    const auto lines = Lines(log.Read());
-    return size_t(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& line) { return line.rfind("update ", 0) == 0; }));
-  }
-};
-
 // ---- churn --------------------------------------------------------------------------------
 
 // Each thread connects, sends one request, checks its reply and closes, `cycles` times.
