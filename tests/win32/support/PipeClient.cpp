@@ -74,16 +74,18 @@ TPipeClient::TRead TPipeClient::Read(TBytes& message, DWORD timeoutMs) {
     ::ResetEvent(fEvent.Get());
     DWORD got = 0;
     BOOL ok = ::ReadFile(fPipe.Get(), chunk, sizeof chunk, nullptr, &record);
-    if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
-      if (::WaitForSingleObject(fEvent.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::CancelIoEx(fPipe.Get(), &record);
-        ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
-        return TRead::TimedOut;
-      }
-      ok = TRUE;
+    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_IO_PENDING && ::WaitForSingleObject(fEvent.Get(), timeoutMs) != WAIT_OBJECT_0) {
+      ::CancelIoEx(fPipe.Get(), &record);
+      ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
+      return TRead::TimedOut;
     }
-    if (ok) ok = ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
-    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    // A read that took bytes, at once or later: a part of a longer message that was already
+    // waiting ends at once with ERROR_MORE_DATA, and its bytes count too.
+    if (ok || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
+      ok = ::GetOverlappedResult(fPipe.Get(), &record, &got, TRUE);
+      error = ok ? ERROR_SUCCESS : ::GetLastError();
+    }
     message.insert(message.end(), chunk, chunk + got);
     if (ok) return TRead::Message;
     if (error != ERROR_MORE_DATA) {
