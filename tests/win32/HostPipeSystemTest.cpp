@@ -228,7 +228,8 @@ TEST(HostPipe, InDebugModeTheHostStaysAboutAMinuteAfterItsLastClient) {
 TEST(HostPipe, HandlersWriteTheirDebuggerLines) {
   TDebugMonitor monitor;
   ASSERT_TRUE(monitor.Ready());
-  THostRun host;
+  TLoggedHost logged(false);
+  THostRun& host = logged.host;
   TPipeClient client, idle, oversized;
   ASSERT_TRUE(host.Connect(client));
   ASSERT_EQ(Result(client.Request(1, "12345")), NV_OK); // szRead=13
@@ -242,12 +243,14 @@ TEST(HostPipe, HandlersWriteTheirDebuggerLines) {
   // writes any, so that the order of the lines is the order of the events.
   ASSERT_TRUE(WaitFor([&] { return monitor.Lines(host.Process().Id()).size() == 5; }, 10000))
       << ::testing::PrintToString(monitor.Lines(host.Process().Id()));
-  // A message too large for the buffer, already waiting when the next read starts.
+  // A message too large for the buffer, already waiting when the next read starts: written while
+  // the library is inside the call before it, which lasts far longer than writing takes.
   ASSERT_TRUE(host.Connect(oversized));
-  ASSERT_TRUE(oversized.Write(Frame(3, "!sleep:300")));
+  ASSERT_TRUE(oversized.Write(Frame(3, "!sleep:2000")));
+  ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 3; }, 10000)) << "the call did not begin";
   ASSERT_TRUE(oversized.Write(Frame(4, TBytes(10001 - 8, 'z'))));
   // Start-up writes the library's path first.
-  const std::vector<std::string> expected = {"szRead=13", "szRead<=0", "szRead=8", "Broken pipe", "szRead=18",
+  const std::vector<std::string> expected = {"szRead=13", "szRead<=0", "szRead=8", "Broken pipe", "szRead=19",
                                              "Broken pipe (ReadFile) LastError = 0xEA"};
   std::vector<std::string> lines;
   EXPECT_TRUE(WaitFor([&] {
