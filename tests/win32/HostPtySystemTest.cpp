@@ -4,6 +4,7 @@
 // two answering selectors, then one that leaves its first three HELLOs unanswered.
 #include "NVSerialHdr.h"
 #include "FtdiPorts.h"
+#include "HostRun.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,9 @@ TEST_F(PtyDiscovery, HostOpensClosesAndRetriesSelectors) {
   ASSERT_TRUE(AddFTDIPort(ports[0]));
   ASSERT_TRUE(AddFTDIPort(ports[1]));
 
+  // The Q417 type's instance mutex: a Q417 host left by an earlier test (ended if need be; that
+  // test reports it) would turn this one away.
+  WaitNoHostOfType(0x417, 30000);
   TChildProcess host(ProgramFolder() + L"Pellix.exe", L"\"" + ProgramFolder() + L"PellixClientDouble.dll\"",
                      {{L"PELLIX_CLIENT_TYPE", L"0x417"}});
   HWND window = nullptr;

@@ -35,13 +35,12 @@ struct TWindowWatch {
   bool sawWindow = false;
   bool everVisible = false;
   std::string deviceCount;
-  double seconds = 0;
+  double seconds = 0; // the host's life, from the start and end the system recorded
 };
 
 // Watches the host until it ends or the deadline passes.
 TWindowWatch WatchUntilExit(TChildProcess& host, DWORD timeoutMs) {
   TWindowWatch watch;
-  const ULONGLONG start = ::GetTickCount64();
   watch.exited = WaitFor(
       [&] {
         if (HWND w = host.FindTopWindow(HostClass)) {
@@ -54,7 +53,8 @@ TWindowWatch WatchUntilExit(TChildProcess& host, DWORD timeoutMs) {
         return ::WaitForSingleObject(host.Handle(), 0) == WAIT_OBJECT_0;
       },
       timeoutMs, 5);
-  watch.seconds = double(::GetTickCount64() - start) / 1000.0;
+  // Not this loop's time: reading a window that is going away may keep it waiting.
+  watch.seconds = host.SecondsRun();
   return watch;
 }
 
@@ -75,7 +75,7 @@ protected:
   // The host's debugger lines once there are at least `count` of them (they may still be in
   // flight when the host has ended).
   std::vector<std::string> LinesOf(const TChildProcess& host, size_t count) {
-    WaitFor([&] { return monitor.Lines(host.Id()).size() >= count; }, 5000);
+    WaitFor([&] { return monitor.Lines(host.Id()).size() >= count; }, 20000);
     return monitor.Lines(host.Id());
   }
 

@@ -107,21 +107,6 @@ TOwnRequest OwnRequest(int client, int sequence) {
           Bytes("client " + std::to_string(client) + " request " + std::to_string(sequence))};
 }
 
-// A host whose test library logs its calls, so that a test knows when a call has begun.
-struct TLoggedHost {
-  TTempFile log{L"lib"};
-  THostRun host;
-
-  explicit TLoggedHost(bool debugMode)
-      : host(debugMode, L"PellixClientDouble.dll", {{L"PELLIX_CLIENT_LOG", log.Path()}}) {}
-  // The number of update calls begun so far: the library logs each as it begins.
-  size_t Calls() const {
-    const auto lines = Lines(log.Read());
-    return size_t(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& line) { return line.rfind("update ", 0) == 0; }));
-  }
-};
-
 // ---- churn --------------------------------------------------------------------------------
 
 // Each thread connects, sends one request, checks its reply and closes, `cycles` times.
@@ -199,7 +184,7 @@ TEST(HostStress, TwoHundredClientsConnectedAtOnceAreAllServed) {
 
   // All of them gone, the host's count falls to 0 and it ends by itself.
   clients.clear();
-  ASSERT_TRUE(host.Process().WaitExit(15000)) << "the host ends once its last client left";
+  ASSERT_TRUE(host.Process().WaitExit(30000)) << "the host ends once its last client left";
   EXPECT_EQ(host.Process().ExitCode(), 0u);
 }
 
@@ -325,7 +310,8 @@ TEST(HostStress, ClientsKilledInsideARequestLeaveTheHostServingTheOthers) {
   const int handlesBefore = ProcessHandleCount(host.Process().Id());
 
   // Four client processes: the first one's call is inside the library when they are killed,
-  // the other three wait for it with their requests written.
+  // the other three wait for it with their requests written. The call lasts far longer than
+  // starting the other three takes, even on a busy machine (checked below).
   std::vector<std::unique_ptr<TChildProcess>> killed;
   std::vector<win32::THandle> written;
   auto start = [&](const wchar_t* payload) {
@@ -335,7 +321,7 @@ TEST(HostStress, ClientsKilledInsideARequestLeaveTheHostServingTheOthers) {
         ProgramFolder() + L"host_stress_tests.exe",
         L"--hold-request \"" + host.PipePath() + L"\" " + payload + L" " + std::wstring(event.begin(), event.end())));
   };
-  start(L"!sleep:6000");
+  start(L"!sleep:15000");
   ASSERT_EQ(::WaitForSingleObject(written[0].Get(), 20000), WAIT_OBJECT_0) << "the first client process wrote nothing";
   ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 2; }, 10000)) << "its call did not begin";
   for (int i = 1; i < 4; ++i) start(L"!sleep:300");
@@ -346,12 +332,12 @@ TEST(HostStress, ClientsKilledInsideARequestLeaveTheHostServingTheOthers) {
   ASSERT_EQ(logged.Calls(), 2u) << "the first call ended before the clients were killed:\n" << logged.log.Read();
   for (auto& process : killed) {
     ASSERT_TRUE(::TerminateProcess(process->Handle(), 9));
-    ASSERT_TRUE(process->WaitExit(5000));
+    ASSERT_TRUE(process->WaitExit(30000));
   }
 
   // The host serves the one that stays once the calls already taken are done, and lets the
   // killed ones go.
-  EXPECT_EQ(CheckEcho(stays.Request(2, "after", 20000), 2, Bytes("after")), "");
+  EXPECT_EQ(CheckEcho(stays.Request(2, "after", 60000), 2, Bytes("after")), "");
   // The requests that the killed clients had written are served into their broken pipes.
   EXPECT_TRUE(WaitFor([&] { return logged.Calls() == 6; }, 10000)) << logged.Calls();
   EXPECT_TRUE(WaitFor([&] { return host.ClientCount() == "1"; }, 10000)) << host.ClientCount();
@@ -373,14 +359,15 @@ TEST(HostStress, ShutdownWhileACallIsInsideTheLibraryWaitsForItAndEndsCleanly) {
     ASSERT_EQ(CheckEcho(clients.back()->Request(uint32_t(i), "hello"), uint32_t(i), Bytes("hello")), "");
   }
   // A call longer than the listener's 5000 ms bound for stopping a handler.
-  const ULONGLONG sent = ::GetTickCount64();
+  const ULONGLONG sent = SystemTimeMs();
   ASSERT_TRUE(clients[0]->Write(Frame(10, "!sleep:7000")));
   ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 4; }, 10000)) << "the slow call did not begin";
   ASSERT_TRUE(clients[1]->Write(Frame(11, "waits for the slow call")));
   ASSERT_TRUE(::PostMessageW(host.Window(), WM_CLOSE, 0, 0));
 
   ASSERT_TRUE(host.Process().WaitExit(30000)) << "the host did not end";
-  const double ended = SecondsSince(sent);
+  // From the end the system recorded: the time this test took to notice is not the host's.
+  const double ended = double(int64_t(host.Process().ExitTimeMs()) - int64_t(sent)) / 1000.0;
   EXPECT_EQ(host.Process().ExitCode(), 0u) << "the library was still in use when it went";
   EXPECT_GE(ended, 6.9) << "the host ended while the call was inside the library";
   EXPECT_LT(ended, 7.0 + 5.0) << "the host ended long after the call returned";
@@ -407,7 +394,7 @@ TEST(HostStress, ShutdownWhileAClientReadsNoRepliesEndsCleanly) {
   ASSERT_TRUE(WaitFor([&] { return logged.Calls() == 2; }, 10000)) << "the second request was not taken";
   EXPECT_EQ(CheckEcho(other.Request(3, "served"), 3, Bytes("served")), "") << "the others are served meanwhile";
   ASSERT_TRUE(::PostMessageW(host.Window(), WM_CLOSE, 0, 0));
-  ASSERT_TRUE(host.Process().WaitExit(15000)) << "the host's shutdown waits for a client that reads nothing";
+  ASSERT_TRUE(host.Process().WaitExit(30000)) << "the host's shutdown waits for a client that reads nothing";
   EXPECT_EQ(host.Process().ExitCode(), 0u);
   for (TPipeClient* client : {&lazy, &other}) {
     std::vector<TBytes> ignored;
@@ -445,7 +432,6 @@ TEST(HostStress, ATwelveSecondCallHoldsTheOthersWhoAreAllAnsweredAfterwardsInOrd
   ASSERT_EQ(outcome.firstError, "");
 
   const size_t calls = logged.Calls();
-  const ULONGLONG sent = ::GetTickCount64();
   ASSERT_TRUE(slow.Write(Frame(1, "!sleep:12000")));
   ASSERT_TRUE(WaitFor([&] { return logged.Calls() > calls; }, 10000)) << "the slow call did not begin";
   // Meanwhile every other client queues five requests.
@@ -466,12 +452,17 @@ TEST(HostStress, ATwelveSecondCallHoldsTheOthersWhoAreAllAnsweredAfterwardsInOrd
       // In order with its own tag, and served: not refused as busy (100027).
       if (const std::string wrong = ReadEcho(*others[size_t(c)], request.tag, request.payload, 30000); !wrong.empty())
         return outcome.Fail("client " + std::to_string(c) + ": " + wrong);
-      if (SecondsSince(sent) < 11.9) return outcome.Fail("a request was answered while the slow call ran");
       ++outcome.answered;
     }
   });
   EXPECT_EQ(outcome.firstError, "");
   EXPECT_EQ(outcome.answered, int(others.size()) * kQueued);
+  // Each answer is a library call; the library counts the calls that found another one still
+  // inside it. None did: nothing was answered while the slow call ran. (Told by the library, not
+  // by when this test read the answers.)
+  const TBytes overlaps = Payload(others[0]->Request(2, "!overlaps"));
+  ASSERT_EQ(overlaps.size(), 4u);
+  EXPECT_EQ(overlaps, TBytes(4, 0)) << "a request was answered while the slow call ran";
 
   const double after = RequestBatch(others, 100, outcome);
   EXPECT_EQ(outcome.firstError, "");

@@ -4,6 +4,7 @@
 // click reaches the selector behind its port; a port that goes takes its panel with it, and one
 // that comes back gets a new panel.
 #include "FtdiPorts.h"
+#include "HostRun.h"
 #include "PanelDriver.h"
 #include "PipeClient.h"
 #include "Q417Packet.h"
@@ -17,6 +18,7 @@ using namespace panel_driver;
 namespace {
 
 constexpr UINT DBT_DEVNODES_CHANGED_Event = 7;
+constexpr uint32_t kQ417 = 0x417;
 
 std::vector<std::wstring> Names(HWND main) {
   std::vector<std::wstring> names;
@@ -44,7 +46,7 @@ bool SelectorShows(int32_t id, uint8_t mode, uint8_t select) {
 }
 
 void RescanHost() {
-  const HWND host = ::FindWindowW(L"TPellixHostForm", nullptr);
+  const HWND host = HostWindowOfType(kQ417);
   ASSERT_TRUE(host) << "the host the panel's library started";
   ::PostMessageW(host, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED_Event, 0);
 }
@@ -61,6 +63,10 @@ TEST(PanelOnSerialPorts, ClicksReachTheSelectorsAndPortsComeAndGo) {
     }
   } cleanup{ports};
   for (const auto& port : ports) ASSERT_TRUE(AddFTDIPort(port));
+  // The panel's library must start its own host, with these ports: not find one of an earlier
+  // test (ended if need be; that test reports it), nor one in debug mode.
+  SetHostDebugSwitch(false);
+  WaitNoHostOfType(kQ417, 30000);
 
   TChildProcess panel(ProgramFolder() + L"..\\bin\\Q417Panel.exe", L"", {{L"NVSERIAL_SIMULATED", L""}});
   HWND main = nullptr;
@@ -91,7 +97,6 @@ TEST(PanelOnSerialPorts, ClicksReachTheSelectorsAndPortsComeAndGo) {
             "API library Initialised.");
 
   ::PostMessageW(main, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(panel.WaitExit(10000));
-  EXPECT_TRUE(WaitFor([] { return ::FindWindowW(L"TPellixHostForm", nullptr) == nullptr; }, 10000))
-      << "the host ends by itself once its last client has gone";
+  EXPECT_TRUE(panel.WaitExit(30000));
+  EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000)) << "the host ends by itself once its last client has gone";
 }

@@ -212,15 +212,19 @@ TEST(PanelStress, TenThousandRandomPacketsNeitherEndNorMisleadThePanel) {
 
   TPanelRun panel(script);
   ASSERT_TRUE(panel.Ready());
+  // How fast the packets go depends on the machine and on what else runs on it: the wait ends
+  // early only when the deliveries stop, not after a time that a busy machine could need.
   const ULONGLONG start = ::GetTickCount64();
-  size_t delivered = 0;
-  const bool done = WaitFor([&] {
+  size_t delivered = 0, before = 0;
+  ULONGLONG progressed = start;
+  WaitFor([&] {
     delivered = panel.Events("deliver").size();
-    return delivered >= kPackets + 3 || panel.Process().WaitExit(0);
-  }, 55000, 1000);
+    if (delivered != before) before = delivered, progressed = ::GetTickCount64();
+    return delivered >= kPackets + 3 || panel.Process().WaitExit(0) || ::GetTickCount64() - progressed > 20000;
+  }, 250000, 1000);
   std::printf("%zu packets delivered in %.1f s\n", delivered, double(::GetTickCount64() - start) / 1000.0);
   ASSERT_FALSE(panel.Process().WaitExit(0)) << "the panel ended, exit code " << panel.Process().ExitCode();
-  ASSERT_TRUE(done) << "only " << delivered << " packets delivered";
+  ASSERT_GE(delivered, size_t(kPackets + 3)) << "the deliveries stopped for 20 s";
   EXPECT_TRUE(panel.Events("script").empty()) << "the script did not parse";
 
   // Every packet was handled: the poll that follows each one is sent only once it was.

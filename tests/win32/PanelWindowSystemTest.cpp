@@ -52,12 +52,14 @@ const TSelector kFive{5, 0x01020304, 1, 0x04, 1, 25};
 } // namespace
 
 TEST(PanelWindowSystem, PanelsFollowThePacketsInIdOrderAndTheWindowFits) {
-  const std::string second = UniqueName("second"), third = UniqueName("third");
+  const std::string first = UniqueName("first"), second = UniqueName("second"), third = UniqueName("third");
   const TSelector nine{9, 1, 1, 0, 0, 0}, three{3, 1, 2, 0, 0, 0}, five{5, 1, 3, 0, 0, 0};
-  TPanelRun panel("init 997 now 0\npoll 997 thread " + PacketHex({nine, three, five}) + "\npoll 997 event:" + second +
-                  " " + PacketHex({five, nine}) + "\npoll 997 event:" + third + " 00000000\npoll 997 never\n");
+  TPanelRun panel("init 997 now 0\npoll 997 event:" + first + " " + PacketHex({nine, three, five}) + "\npoll 997 event:" +
+                  second + " " + PacketHex({five, nine}) + "\npoll 997 event:" + third + " 00000000\npoll 997 never\n");
   ASSERT_TRUE(panel.Ready());
+  // The first packet waits for the test: the size is read before it can have come.
   EXPECT_EQ(ClientSize(panel.Main()).cy, 219) << "the design size until the first packet";
+  SetNamedEvent(first);
   // The window is read from another process while it updates: wait for the whole picture.
   auto shows = [&](const std::vector<std::wstring>& names, long height, bool filler) {
     return WaitFor([&] {

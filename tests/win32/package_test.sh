@@ -49,12 +49,15 @@ q417_start_wine "$work/prefix"
 drive_c=$WINEPREFIX/drive_c
 
 probe() { wine "$probe_exe" "$@" | tr -d '\r'; }
-# Wine shows a program's Windows command line as its process's command line. (Listed first, so
-# that the grep that looks for the host's path is not in the list itself.)
+# Wine shows a program's Windows command line as its process's command line. Only the hosts of
+# this prefix count: another run's package test uses the same Windows paths in a prefix of its own.
 host_runs_from() {
-  local hosts
-  hosts=$(pgrep -af Pellix.exe) || return 1
-  grep -qiF "$1\\Pellix.exe" <<<"$hosts"
+  local pid
+  for pid in $(pgrep -f Pellix.exe); do
+    tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    tr '\0' ' ' < /proc/$pid/cmdline 2>/dev/null | grep -qiF "$1\\Pellix.exe" && return 0
+  done
+  return 1
 }
 # Starts the control panel (a Windows command line after "wine") with two simulated selectors,
 # nothing of ours on the path and no other host named to its library, waits for the selectors
@@ -89,7 +92,10 @@ run_panel 'C:\Program Files\Q417\bin' start /wait "$shortcut"
 echo "installer: the start-menu entry starts the control panel from C:\\Program Files\\Q417\\bin"
 
 # The uninstaller removes the programs and the start-menu entry. It runs from a copy of itself.
+# Its copy goes on after this returns, and removes the start-menu entry after the programs.
 wine "$installed/Uninstall.exe" /S
-wait_until 30 test ! -e "$installed/bin" || fail "the uninstaller left $installed/bin"
-[ ! -e "$(winepath -u "$shortcut")" ] || fail "the uninstaller left $shortcut"
+shortcut_file=$(winepath -u "$shortcut")
+wait_until 30 eval '[ ! -e "$installed/bin" ] && [ ! -e "$shortcut_file" ]' || true
+[ ! -e "$installed/bin" ] || fail "the uninstaller left $installed/bin"
+[ ! -e "$shortcut_file" ] || fail "the uninstaller left $shortcut"
 echo "uninstaller: programs and start-menu entry removed"

@@ -8,14 +8,21 @@ testbin=$1
 screenshot=$2
 : "${WINEPREFIX:?runs inside tools/test, which provides the Wine prefix}"
 
+source "$(dirname "$0")/../../tools/lib/env.sh"
+
 prefix="$(dirname "$WINEPREFIX")/wineprefix-144dpi"
 rm -rf "$prefix"
 cp -a "$WINEPREFIX" "$prefix"
 rm -f "$prefix"/.update-timestamp
 export WINEPREFIX=$prefix
-cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$prefix"; }
+cleanup() { q417_stop_started; wineserver -k >/dev/null 2>&1 || true; rm -rf "$prefix"; }
 trap cleanup EXIT
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+# Read when the server and its desktop start: this one ends, and the run's own server and
+# desktop start with the new value (before any program that would start a desktop itself).
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+q417_start_wine "$prefix"
 
 script=$(mktemp)
 # Ids 3, 5, 9 in modes 2, 1 and 3, lamps lit.
@@ -29,7 +36,7 @@ wine "$testbin/Q417Panel.exe" >/dev/null 2>&1 &
 probe() { wine "$testbin/q417probe.exe" "$@" | tr -d '\r'; }
 probe wait-panels 3 30000
 probe click FDeviceFrame3 channel:1 # select one panel, so that its selection bar shows too
-sleep 0.5                           # let the click be drawn before the picture is taken
+probe wait-selected FDeviceFrame3 30000 # and drawn before the picture is taken
 result=$(probe check-layout 144) && status=0 || status=$?
 echo "$result"
 rect=$(probe rect)

@@ -22,6 +22,9 @@ ports=()
 for spec in "$@"; do
   port=${spec%%=*}
   link="$WINEPREFIX/dosdevices/${port,,}"
+  # A link left by a run that was cut short would pass the wait below before this simulator
+  # has made its own.
+  rm -f "$link"
   # shellcheck disable=SC2086 # the options are words
   "$sim" ${spec#*=} --link "$link" >/dev/null &
   pids+=($!)
@@ -29,7 +32,7 @@ for spec in "$@"; do
 done
 for port in "${ports[@]}"; do
   link="$WINEPREFIX/dosdevices/${port,,}"
-  for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
+  for _ in $(seq 300); do [ -L "$link" ] && break; sleep 0.1; done
   [ -L "$link" ] || { echo "simulator for $port did not start" >&2; exit 1; }
 done
 

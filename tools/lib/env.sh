@@ -48,25 +48,61 @@ q417_build() { # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
-# Starts Xvfb on a free display and exports DISPLAY.
+# Starts Xvfb on a free display and exports DISPLAY. Another run on the machine may pick the same
+# number at the same moment: the display is ours once our Xvfb reports it ready (it writes the
+# number to fd 3 when it accepts clients); one that finds the number taken ends, and the next
+# number is tried.
 q417_start_xvfb() {
-  local n=90
-  while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-  Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  Q417_STARTED_PIDS+=($!)
-  local i
-  for i in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-  [ -e /tmp/.X11-unix/X$n ] || { echo "Xvfb did not start" >&2; return 1; }
-  export DISPLAY=:$n
+  local n pid i ready
+  ready=$(mktemp)
+  for n in $(seq 90 189); do
+    if [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; then continue; fi
+    Xvfb :$n -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+    pid=$!
+    for i in $(seq 300); do
+      if [ -s "$ready" ]; then
+        Q417_STARTED_PIDS+=($pid)
+        rm -f "$ready"
+        export DISPLAY=:$n
+        return 0
+      fi
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null || true
+  done
+  rm -f "$ready"
+  echo "Xvfb did not start" >&2
+  return 1
 }
 
-# A private Wine prefix (build/wineprefix, or the folder given) with a persistent server for the
-# whole run.
+# A persistent Wine server for $WINEPREFIX, listening before any program starts: a program that
+# finds no server starts one of its own, which ends a few seconds after its last program and
+# takes the desktop with it. A server that already runs for the prefix is used as it is.
+q417_start_wineserver() {
+  local pid i rc=0
+  wineserver -f -p >/dev/null 2>&1 &
+  pid=$!
+  Q417_STARTED_PIDS+=($pid)
+  for i in $(seq 300); do
+    # It works in its own folder, and listens once its socket is there.
+    [[ $(readlink /proc/$pid/cwd 2>/dev/null) == */server-* ]] && [ -S /proc/$pid/cwd/socket ] && return 0
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.05
+  done
+  wait $pid 2>/dev/null || rc=$?
+  [ $rc = 2 ] && return 0 # another server holds the prefix's lock
+  echo "the Wine server did not start" >&2
+  return 1
+}
+
+# A private Wine prefix (build/wineprefix, or the folder given) with a persistent server and its
+# desktop for the whole run.
 q417_start_wine() {
   export WINEPREFIX=${1:-$Q417_ROOT/build/wineprefix} WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
-  wineserver -f -p >/dev/null 2>&1 &
-  Q417_STARTED_PIDS+=($!)
+  q417_start_wineserver || return 1
   if [ ! -f "$WINEPREFIX/.q417-ready" ]; then
     echo "== creating the Wine prefix (once)"
     wineboot -i >/dev/null 2>&1
@@ -77,19 +113,18 @@ q417_start_wine() {
     # A program that crashes ends with its backtrace on stderr, not in a dialog nobody answers.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.q417-ready"
+    # Making the prefix started a desktop before it was set up as above: it ends with the server.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    q417_start_wineserver || return 1
   fi
-  # The desktop process lives as long as the server. Started here, it holds none of the output
-  # handles of the first program that would otherwise start it (a test runner would wait on it).
-  wine explorer /desktop=Default,1280x1024 >/dev/null 2>&1 &
-  local i pid
-  for i in $(seq 100); do
-    for pid in $(pgrep -f 'explorer.exe /desktop' || true); do
-      { tr '\0' '\n' < /proc/$pid/environ; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
-    done
-    sleep 0.1
-  done
-  echo "the Wine desktop did not start" >&2
-  return 1
+  # The desktop process is started by the first program that makes a window, holds that
+  # program's output handles (a test runner would wait on them) and lives as long as the server.
+  # Started here by a program that writes nowhere, which returns once the desktop is ready.
+  wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || {
+    echo "the Wine desktop did not start" >&2
+    return 1
+  }
 }
 
 q417_stop_started() {

@@ -6,6 +6,8 @@
 //   q417probe click NAME ELEMENT              clicks channel:N, mode:N or indicator of panel NAME
 //   q417probe check-layout DPI                checks that panels, status line and window fit DPI
 //   q417probe panel-state NAME                prints what panel NAME shows
+//   q417probe wait-selected NAME [TIMEOUT_MS] waits until panel NAME is selected, then has the
+//                                             window repaint before it returns
 //   q417probe host-poll                       asks the Q417 host for every selector's state
 //   q417probe host-set ID MODE SELECT INDICATOR DELAY
 //                                             sets one selector through the Q417 host
@@ -145,6 +147,20 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("mode=%d select=%d indicator=%d delay=%d selected=%d editing=%d\n", state.Mode, state.Select,
                 state.Indicator, state.Delay, int(state.Selected), int(state.Editing));
     return 0;
+  }
+  if (command == L"wait-selected" && argc >= 3) {
+    const DWORD timeout = argc >= 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 20000;
+    TPanelState state;
+    const bool selected = WaitFor([&] {
+      const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
+      return target && QueryState(target, state) && state.Selected;
+    }, timeout, 50);
+    if (!selected) return 1;
+    // Painting is sent to the window and waited for; the round trip after it returns once the
+    // panel's thread has gone idle, which is when its picture reaches the display.
+    ::RedrawWindow(Panel(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutW(Panel(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) ? 0 : 1;
   }
   if (command == L"host-poll") {
     q417::TBytes packet;

@@ -1,5 +1,8 @@
 #include "HostRun.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace testing_support {
 
 namespace {
@@ -39,6 +42,33 @@ void SetHostDebugSwitch(bool on) {
   ::RegSetValueExW(key, L"PellixIsDebug", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
+HWND HostWindowOfType(uint32_t deviceType) {
+  wchar_t id[16];
+  std::swprintf(id, 16, L"0x%08X", deviceType);
+  for (HWND window = ::FindWindowExW(nullptr, nullptr, L"TPellixHostForm", nullptr); window;
+       window = ::FindWindowExW(nullptr, window, L"TPellixHostForm", nullptr))
+    if (WindowText(::GetDlgItem(window, 103)) == id) return window;
+  return nullptr;
+}
+
+bool WaitNoHostOfType(uint32_t deviceType, DWORD timeoutMs) {
+  wchar_t mutexName[32];
+  std::swprintf(mutexName, 32, L"Pellix_%08X", deviceType);
+  const auto gone = [&] {
+    if (HostWindowOfType(deviceType)) return false;
+    const win32::THandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, mutexName));
+    return !mutex;
+  };
+  if (WaitFor(gone, timeoutMs, 50)) return true;
+  for (HWND window; (window = HostWindowOfType(deviceType)) != nullptr;) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    const win32::THandle host(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!host || !::TerminateProcess(host.Get(), 99) || ::WaitForSingleObject(host.Get(), 30000) != WAIT_OBJECT_0) break;
+  }
+  return false;
+}
+
 THostRun::THostRun(bool debugMode, const std::wstring& library,
                    const std::vector<std::pair<std::wstring, std::wstring>>& environment)
     : fUnique(Unique()), fLibraryCopy(CopyOfLibrary(library, fUnique)), fAckName(L"PELLIX_ACK_HOSTRUN" + Upper(fUnique) + L".DLL"),
@@ -58,6 +88,11 @@ THostRun::THostRun(bool debugMode, const std::wstring& library,
 THostRun::~THostRun() {
   fProcess.reset(); // ends the host, if still running, before its library copy goes
   ::DeleteFileW(fLibraryCopy.c_str());
+}
+
+size_t TLoggedHost::Calls() const {
+  const auto lines = Lines(log.Read());
+  return size_t(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("update ", 0) == 0; }));
 }
 
 HWND THostRun::Window() const { return fProcess->FindTopWindow(L"TPellixHostForm"); }

@@ -42,6 +42,25 @@ private:
   std::unique_ptr<TChildProcess> fProcess;
 };
 
+// A host whose test library logs its calls, so that a test knows when a call has begun.
+struct TLoggedHost {
+  TTempFile log{L"lib"};
+  THostRun host;
+
+  explicit TLoggedHost(bool debugMode)
+      : host(debugMode, L"PellixClientDouble.dll", {{L"PELLIX_CLIENT_LOG", log.Path()}}) {}
+  // The number of update calls begun so far: the library logs each as it begins.
+  size_t Calls() const;
+};
+
 void SetHostDebugSwitch(bool on);
+
+// The window of a running device host of this device type (its "Device Type ID" row), or null.
+HWND HostWindowOfType(uint32_t deviceType);
+// Waits until no device host of this device type runs: none shows a window and its instance
+// mutex is gone, so that a host started next is not turned away as a second one. A host still
+// there at the deadline is ended. False when one had to be ended. Call it only while nothing
+// starts a host of the type: the look at the mutex holds it for a moment.
+bool WaitNoHostOfType(uint32_t deviceType, DWORD timeoutMs);
 
 } // namespace testing_support

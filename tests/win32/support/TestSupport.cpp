@@ -55,10 +55,20 @@ void TTempFile::Write(const std::string& text) const {
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::istringstream in(text);
+  std::istringstream in(text.substr(0, text.find_last_of('\n') + 1));
   for (std::string line; std::getline(in, line);)
     if (!line.empty()) lines.push_back(line);
   return lines;
+}
+
+namespace {
+ULONGLONG Milliseconds(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32 | time.dwLowDateTime) / 10000; }
+} // namespace
+
+ULONGLONG SystemTimeMs() {
+  FILETIME now{};
+  ::GetSystemTimePreciseAsFileTime(&now);
+  return Milliseconds(now);
 }
 
 TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
@@ -88,7 +98,8 @@ TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& ar
 TChildProcess::~TChildProcess() {
   if (fProcess && ::WaitForSingleObject(fProcess.Get(), 0) == WAIT_TIMEOUT) {
     ::TerminateProcess(fProcess.Get(), 99);
-    ::WaitForSingleObject(fProcess.Get(), 5000);
+    // Gone before the next test starts, which may use the same names, files or device type.
+    ::WaitForSingleObject(fProcess.Get(), 30000);
   }
 }
 
@@ -100,6 +111,22 @@ DWORD TChildProcess::ExitCode() const {
   DWORD code = STILL_ACTIVE;
   ::GetExitCodeProcess(fProcess.Get(), &code);
   return code;
+}
+
+ULONGLONG TChildProcess::ExitTimeMs() const {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (::WaitForSingleObject(fProcess.Get(), 0) != WAIT_OBJECT_0 ||
+      !::GetProcessTimes(fProcess.Get(), &created, &exited, &kernel, &user))
+    return 0;
+  return Milliseconds(exited);
+}
+
+double TChildProcess::SecondsRun() const {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (::WaitForSingleObject(fProcess.Get(), 0) != WAIT_OBJECT_0 ||
+      !::GetProcessTimes(fProcess.Get(), &created, &exited, &kernel, &user))
+    return -1;
+  return double(Milliseconds(exited) - Milliseconds(created)) / 1000.0;
 }
 
 HWND TChildProcess::FindTopWindow(const wchar_t* className) const {

@@ -32,8 +32,12 @@ private:
   std::wstring fPath;
 };
 
-// Lines of text split at '\n'.
+// The complete lines of a text, split at '\n'. A last line without its '\n' is left out: a log
+// read while its writer appends may end inside a line.
 std::vector<std::string> Lines(const std::string& text);
+
+// The system time in milliseconds, on the clock that process exit times are kept in.
+ULONGLONG SystemTimeMs();
 
 // A program started with extra environment variables; killed if still running when destroyed.
 class TChildProcess {
@@ -47,6 +51,11 @@ public:
   HANDLE Handle() const { return fProcess.Get(); }
   bool WaitExit(DWORD timeoutMs);
   DWORD ExitCode() const;
+  // When the process ended, as the system recorded it (SystemTimeMs' clock), or 0 while it runs:
+  // unlike the moment a test notices the end, no later when the test itself is kept waiting.
+  ULONGLONG ExitTimeMs() const;
+  // From the process's start to its end as the system recorded them; -1 while it runs.
+  double SecondsRun() const;
 
   // The first visible-or-not top-level window of the process with this class name.
   HWND FindTopWindow(const wchar_t* className) const;
