@@ -108,15 +108,12 @@ TEST(HostLibraryFaults, EachUnhandledFaultIsAnswered574AndNamedWhileTheClientGoe
 }
 
 TEST(HostLibraryFaults, AClientWaitingBehindAFaultingCallIsServed) {
-  TTempFile log(L"lib");
-  THostRun host(false, L"PellixClientDouble.dll", {{L"PELLIX_CLIENT_LOG", log.Path()}});
+  TLoggedHost logged(false);
+  const THostRun& host = logged.host;
   TPipeClient failing, waiting;
   ASSERT_TRUE(host.Connect(failing));
   ASSERT_TRUE(host.Connect(waiting));
-  auto calls = [&] {
-    const auto lines = Lines(log.Read());
-    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("update ", 0) == 0; });
-  };
+  auto calls = [&] { return logged.Calls(); };
   // The failing call is inside the library (it logs each call as it begins, then waits 500 ms
   // before it fails) when the other client's request arrives: that one waits behind it.
   ASSERT_TRUE(failing.Write(Frame(1, "!fault:av@500")));
@@ -130,7 +127,7 @@ TEST(HostLibraryFaults, AClientWaitingBehindAFaultingCallIsServed) {
   ASSERT_EQ(waiting.Read(reply, 10000), TPipeClient::TRead::Message);
   EXPECT_EQ(CheckEcho(reply, 2, "behind"), "") << "not refused as busy, not left waiting";
   EXPECT_EQ(Echo(failing, 3, "again"), "");
-  EXPECT_EQ(calls(), 3);
+  EXPECT_EQ(calls(), 3u);
 }
 
 TEST(HostLibraryFaults, ExceptionsTheLibraryHandlesItselfNeverReachTheHost) {
