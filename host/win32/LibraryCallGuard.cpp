@@ -41,7 +41,17 @@ struct TGuard {
   TLibraryFault* fault;
 };
 
-thread_local TGuard* tGuard = nullptr;
+// The guard of the call running on each thread, in a slot of the system's thread-local storage:
+// the language's thread_local would enrol every thread that calls in the threads library's
+// bookkeeping, two handles more for each client the host serves.
+DWORD GuardSlot() {
+  static const DWORD slot = ::TlsAlloc();
+  return slot;
+}
+
+TGuard* CurrentGuard() {
+  return GuardSlot() == TLS_OUT_OF_INDEXES ? nullptr : static_cast<TGuard*>(::TlsGetValue(GuardSlot()));
+}
 
 // The filter runs while the system looks for a handler, after every frame of the library has
 // declined the exception. It does not let the system unwind the library's frames (their own
@@ -49,7 +59,7 @@ thread_local TGuard* tGuard = nullptr;
 // cannot unwind their frames towards a handler of another kind): it resumes, with the
 // registers and stack as they were, at the point captured before the call.
 LONG ResumeBeforeTheCall(const EXCEPTION_POINTERS* pointers) {
-  TGuard* guard = tGuard;
+  TGuard* guard = CurrentGuard();
   if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
   if (pointers && pointers->ExceptionRecord) {
     guard->fault->Code = uint32_t(pointers->ExceptionRecord->ExceptionCode);
@@ -108,9 +118,9 @@ bool Guarded(void (*call)(void*), void* context, TLibraryFault& fault) noexcept 
   TGuard guard{};
   guard.fault = &fault;
   fault = {};
-  tGuard = &guard;
+  if (GuardSlot() != TLS_OUT_OF_INDEXES) ::TlsSetValue(GuardSlot(), &guard);
   const bool returned = GuardedInvoke(call, context, guard);
-  tGuard = nullptr;
+  if (GuardSlot() != TLS_OUT_OF_INDEXES) ::TlsSetValue(GuardSlot(), nullptr);
   return returned;
 }
 } // namespace
