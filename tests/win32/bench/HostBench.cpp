@@ -10,6 +10,7 @@
 // and handles that each connected client costs the host.
 #include "DebugUtilsU.h"
 #include "HostRun.h"
+#include "LibraryCallGuard.h"
 #include "PellixHdr.h"
 #include "PipeClient.h"
 #include "ProcessMemory.h"
@@ -269,16 +270,23 @@ int wmain(int argc, wchar_t** argv) {
       return 1;
     }
     void* slot = nullptr;
-    Row("test client library update, request + response allocated", Micro(20000, [&] {
-          TPellixBytes request{static_cast<uint8_t*>(::CoTaskMemAlloc(kPayload)), int32_t(kPayload)};
-          if (!request.Data) return;
-          std::memcpy(request.Data, kRequest.data(), kPayload);
-          TPellixBytes response{nullptr, 0};
-          const TNVSerialRefs refs{nullptr, 0};
-          update(&request, &response, &refs, &slot);
-          ::CoTaskMemFree(response.Data);
-          ::CoTaskMemFree(request.Data);
-        }), "us", "");
+    // One update with its request and response allocated, called directly or through the guard
+    // that the host calls the library through.
+    auto call = [&](bool guarded) {
+      TPellixBytes request{static_cast<uint8_t*>(::CoTaskMemAlloc(kPayload)), int32_t(kPayload)};
+      if (!request.Data) return;
+      std::memcpy(request.Data, kRequest.data(), kPayload);
+      TPellixBytes response{nullptr, 0};
+      const TNVSerialRefs refs{nullptr, 0};
+      int32_t result = 0;
+      TLibraryFault fault;
+      if (guarded) GuardedDeviceUpdate(update, &request, &response, &refs, &slot, result, fault);
+      else update(&request, &response, &refs, &slot);
+      ::CoTaskMemFree(response.Data);
+      ::CoTaskMemFree(request.Data);
+    };
+    Row("test client library update, request + response allocated", Micro(20000, [&] { call(false); }), "us", "");
+    Row("the same through the host's guard of library calls", Micro(20000, [&] { call(true); }), "us", "");
   }
 
   THostRun host;
