@@ -25,6 +25,7 @@ q417_packages_build() {
     "ninja-build|command -v ninja" \
     "g++-mingw-w64-x86-64-posix|command -v x86_64-w64-mingw32-g++-posix" \
     "googletest|test -f /usr/src/googletest/CMakeLists.txt" \
+    "nlohmann-json3-dev|test -f /usr/include/nlohmann/json.hpp" \
     "$@"
 }
 

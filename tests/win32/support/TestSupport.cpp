@@ -73,7 +73,7 @@ ULONGLONG SystemTimeMs() {
 
 TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
                              const std::vector<std::pair<std::wstring, std::wstring>>& environment,
-                             const std::wstring& workingFolder) {
+                             const std::wstring& workingFolder, HANDLE stdOut, HANDLE stdErr) {
   // The child inherits this process's environment as it is at the moment of creation.
   std::vector<std::pair<std::wstring, std::wstring>> saved;
   for (const auto& [name, value] : environment) {
@@ -85,8 +85,16 @@ TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& ar
   std::wstring commandLine = L"\"" + exePath + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
   STARTUPINFOW si{};
   si.cb = sizeof si;
+  const bool redirected = stdOut != nullptr || stdErr != nullptr;
+  if (redirected) {
+    // The given handles must be inheritable; the child gets them as its standard handles.
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = stdOut ? stdOut : ::GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = stdErr ? stdErr : ::GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION pi{};
-  if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, redirected ? TRUE : FALSE, 0, nullptr,
                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &si, &pi)) {
     fProcess.Reset(pi.hProcess);
     ::CloseHandle(pi.hThread);

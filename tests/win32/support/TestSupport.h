@@ -42,9 +42,10 @@ ULONGLONG SystemTimeMs();
 // A program started with extra environment variables; killed if still running when destroyed.
 class TChildProcess {
 public:
+  // stdOut, stdErr: files (or pipes) the child writes its standard output and error to.
   TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
                 const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
-                const std::wstring& workingFolder = {});
+                const std::wstring& workingFolder = {}, HANDLE stdOut = nullptr, HANDLE stdErr = nullptr);
   ~TChildProcess();
   bool Started() const { return bool(fProcess); }
   DWORD Id() const { return fId; }
