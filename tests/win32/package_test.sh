@@ -3,8 +3,8 @@
 # does) and checks what they hold; unpacks the zip into an empty Wine prefix of its own and starts
 # the control panel from there with two simulated selectors: it must start the device host from
 # its own folder and show both selectors. Then installs with the installer, silently, into the
-# same prefix, starts the control panel through its start-menu entry in the same way, and
-# uninstalls. The prefix is removed afterwards.
+# same prefix, starts the control panel through its start-menu entry in the same way, lists the
+# simulated selectors with the installed q417ctl.exe, and uninstalls. The prefix is removed afterwards.
 # Arguments: the windows build folder, q417probe.exe. Needs DISPLAY (tools/test provides it).
 set -euo pipefail
 build=$1 probe_exe=$2
@@ -34,7 +34,7 @@ pe_offset=$(od -An -tu4 -j60 -N4 "$installer" | tr -d ' ')
 
 # What a package holds: the programs and libraries in bin/, the SDK's headers, and no other
 # program or library (nothing of the tests).
-shipped="bin/NVQ417API.dll bin/NVSerial.dll bin/Pellix.exe bin/Q417Client.dll bin/Q417Panel.exe"
+shipped="bin/NVQ417API.dll bin/NVSerial.dll bin/Pellix.exe bin/Q417Client.dll bin/Q417Panel.exe bin/q417ctl.exe"
 headers="NVErrorsU.h NVQ417Hdr.h NVSerialHdr.h PellixHdr.h Q417Records.h"
 check_content() { # package root, then the programs besides the shipped ones
   local binaries expected
@@ -54,8 +54,9 @@ probe() { wine "$probe_exe" "$@" | tr -d '\r'; }
 host_runs_from() {
   local pid
   for pid in $(pgrep -f Pellix.exe); do
-    tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' ' ' < /proc/$pid/cmdline 2>/dev/null | grep -qiF "$1\\Pellix.exe" && return 0
+    # A process may end between the listing and the reading.
+    { tr '\0' '\n' < /proc/$pid/environ; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    { tr '\0' ' ' < /proc/$pid/cmdline; } 2>/dev/null | grep -qiF "$1\\Pellix.exe" && return 0
   done
   return 1
 }
@@ -90,6 +91,14 @@ shortcut='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Q417 selector con
 [ -f "$(winepath -u "$shortcut")" ] || fail "no start-menu entry $shortcut"
 run_panel 'C:\Program Files\Q417\bin' start /wait "$shortcut"
 echo "installer: the start-menu entry starts the control panel from C:\\Program Files\\Q417\\bin"
+
+# The installed q417ctl lists the simulated selectors through a device host that its library
+# starts from the same folder.
+listed=$(cd "$drive_c" && env -u NVQ417API_HOST -u NVQ417API_CLIENT WINEPATH= NVSERIAL_SIMULATED=3,5 \
+  wine 'C:\Program Files\Q417\bin\q417ctl.exe' list --json 2>&1 | tr -d '\r') || fail "q417ctl list failed: $listed"
+[[ $listed == '[{"id":3,'*'},{"id":5,'*'}]' ]] || fail "q417ctl list --json printed: $listed"
+wait_until 20 eval '! host_runs_from "C:\Program Files\Q417\bin"' || fail "the device host did not end after q417ctl"
+echo "installer: q417ctl.exe lists the selectors"
 
 # The uninstaller removes the programs and the start-menu entry. It runs from a copy of itself.
 # Its copy goes on after this returns, and removes the start-menu entry after the programs.
