@@ -2,6 +2,7 @@
 
 #include "SelectorValues.h"
 
+#include <cstdio>
 #include <string_view>
 
 namespace q417ctl {
@@ -13,7 +14,21 @@ TParseResult Fail(std::string error) {
   return result;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// An argument as a message shows it: quoted, control characters escaped, so that the message
+// stays one line whatever a script passed.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", unsigned(static_cast<unsigned char>(c)));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
 
 // One FIELD=VALUE of set, into changes; an error text or empty.
 std::string ParseAssignment(std::string_view arg, TFieldChanges& changes) {
@@ -172,7 +187,7 @@ one selector: an object, set all: an array; watch: one object per line) with the
 
 Exit codes:
   0  done; for set, the selector(s) reported the new values
-  1  q417ctl itself failed (out of memory, say)
+  1  q417ctl itself failed (out of memory, or its output could not be written)
   2  bad command line: unknown command or field, malformed id or value, a value out of
      range; nothing was sent
   3  no selector with that id is connected; nothing was sent

@@ -1,5 +1,7 @@
 #include "DeviceApiLink.h"
 
+#include "ReadableMemory.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -17,6 +19,7 @@ struct TAnswers {
   uintptr_t LastToken = 0;
   uintptr_t Awaited = 0;         // the token of the request waited for, 0 for none
   bool Done = false;             // its answer arrived
+  bool Unreadable = false;       // it came with bytes that cannot be read
   int32_t InitResult = 0;        // the initialisation's outcome
   q417::TBytes* Packet = nullptr; // where an update's packet goes
 };
@@ -43,8 +46,11 @@ void WINAPI UpdateDone(int32_t, const uint8_t* data, int32_t length, void* userD
   TExclusive hold;
   if (reinterpret_cast<uintptr_t>(userData) != gAnswers.Awaited || gAnswers.Packet == nullptr) return;
   try {
-    if (data != nullptr && length > 0) gAnswers.Packet->assign(data, data + length);
-    else *gAnswers.Packet = q417::EmptyPacket(); // a delivery without data, as the panel takes it
+    // No bytes is the empty packet, as the panel takes it; bytes that cannot be read (a bad
+    // address, a length beyond what was delivered) are a fault of the library, never read.
+    if (length <= 0) *gAnswers.Packet = q417::EmptyPacket();
+    else if (win32::Readable(data, length)) gAnswers.Packet->assign(data, data + length);
+    else gAnswers.Unreadable = true;
   } catch (...) {
     gAnswers.Packet->clear(); // out of memory: an empty answer, never an exception in the library
   }
@@ -57,6 +63,7 @@ void* Await(q417::TBytes* packet) {
   TExclusive hold;
   gAnswers.Awaited = ++gAnswers.LastToken;
   gAnswers.Done = false;
+  gAnswers.Unreadable = false;
   gAnswers.Packet = packet;
   return reinterpret_cast<void*>(gAnswers.Awaited);
 }
@@ -69,7 +76,8 @@ void StopAwaiting() {
 
 // Waits for the awaited answer; the stop event is looked at between short sleeps of the
 // condition variable (it cannot wait on both). The answer stays awaited only while waited for.
-TLinkResult WaitAnswer(DWORD timeoutMs, HANDLE stop) {
+// unreadable: whether it came with bytes that could not be read.
+TLinkResult WaitAnswer(DWORD timeoutMs, HANDLE stop, bool* unreadable = nullptr) {
   const ULONGLONG start = ::GetTickCount64();
   TLinkResult result = TLinkResult::Ok;
   {
@@ -88,6 +96,7 @@ TLinkResult WaitAnswer(DWORD timeoutMs, HANDLE stop) {
       if (timeoutMs != INFINITE) slice = std::min<DWORD>(slice, DWORD(timeoutMs - waited));
       ::SleepConditionVariableSRW(&gAnswers.Arrived, &gAnswers.Lock, slice, 0);
     }
+    if (unreadable) *unreadable = gAnswers.Unreadable;
     gAnswers.Awaited = 0;
     gAnswers.Packet = nullptr;
   }
@@ -129,7 +138,7 @@ TLinkResult TDeviceApiLink::Fail(std::string text, int32_t code) {
   return TLinkResult::Failed;
 }
 
-TLinkResult TDeviceApiLink::Open(DWORD timeoutMs) {
+TLinkResult TDeviceApiLink::Open(DWORD timeoutMs, HANDLE stop) {
   // Loaded by its full path from q417ctl's folder, as the panel finds the library beside
   // itself. Its own dependencies are searched as for a library linked at load time (its
   // folder, the system's, the PATH), except that the current folder is left out of every search.
@@ -148,11 +157,12 @@ TLinkResult TDeviceApiLink::Open(DWORD timeoutMs) {
     StopAwaiting();
     return Fail("Error loading API library.", r);
   }
-  const TLinkResult waited = WaitAnswer(timeoutMs, nullptr);
-  if (waited != TLinkResult::Ok) {
+  const TLinkResult waited = WaitAnswer(timeoutMs, stop);
+  if (waited == TLinkResult::NoAnswer) {
     fError = "Initialise Error: no answer from the device API library within " + std::to_string(timeoutMs) + " ms.";
     return waited;
   }
+  if (waited != TLinkResult::Ok) return waited;
   int32_t result;
   {
     TExclusive hold;
@@ -169,9 +179,14 @@ TLinkResult TDeviceApiLink::Update(const q417::TBytes* table, q417::TBytes& pack
     StopAwaiting();
     return Fail(table ? "Update failed." : "Update poll failed.", r);
   }
-  const TLinkResult waited = WaitAnswer(timeoutMs, stop);
+  bool unreadable = false;
+  const TLinkResult waited = WaitAnswer(timeoutMs, stop, &unreadable);
   if (waited == TLinkResult::NoAnswer)
     fError = "No answer from the device API library within " + std::to_string(timeoutMs) + " ms.";
+  if (waited == TLinkResult::Ok && unreadable) {
+    fError = "The device API library delivered a packet that cannot be read.";
+    return TLinkResult::Failed;
+  }
   return waited;
 }
 

@@ -17,7 +17,8 @@ namespace q417ctl {
 
 enum class TLinkResult {
   Ok,
-  Failed,   // the library could not be loaded or answered a code other than accepted; see Error()
+  Failed,   // the library could not be loaded, answered a code other than accepted, or delivered
+            // bytes that cannot be read; see Error()
   NoAnswer, // accepted, but its answer did not come in time
   Stopped,  // the stop event was set while waiting
 };
@@ -30,8 +31,8 @@ public:
   TDeviceApiLink& operator=(const TDeviceApiLink&) = delete;
 
   // Loads the library and initialises it (which may start a device host), waiting up to
-  // timeoutMs for the library's answer.
-  TLinkResult Open(DWORD timeoutMs);
+  // timeoutMs for the library's answer or until stop (may be null) is set.
+  TLinkResult Open(DWORD timeoutMs, HANDLE stop = nullptr);
 
   // A poll (table null) or a next-state table; packet receives the update packet that answers
   // it. Waits up to timeoutMs (INFINITE allowed) or until stop (may be null) is set.

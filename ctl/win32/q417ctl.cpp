@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -23,9 +24,14 @@ namespace {
 
 // Starting the library may start a device host, which finds and opens the selectors first.
 constexpr DWORD kInitialiseTimeoutMs = 30000;
-// An answer normally follows within the library's poll period; a host that is being restarted
-// takes seconds.
-constexpr DWORD kAnswerTimeoutMs = 15000;
+// An answer normally follows within the library's poll period; one that has to wait for a
+// device host to be started again takes seconds. Watch waits as long as it takes.
+constexpr DWORD kAnswerTimeoutMs = 60000;
+
+int OutputFailed() {
+  WriteError("the output could not be written");
+  return kExitInternal;
+}
 
 int LibraryFailed(const TDeviceApiLink& link) {
   WriteError(link.Error());
@@ -47,8 +53,7 @@ int PrintSelectors(const std::vector<TQ417DeviceState>& selectors, bool json, bo
     text = TableHeader();
     for (const TQ417DeviceState& s : selectors) text += TableRow(s);
   }
-  WriteOut(text);
-  return kExitDone;
+  return WriteOut(text) ? kExitDone : OutputFailed();
 }
 
 int List(TDeviceApiLink& link, const TCommand& command) {
@@ -77,21 +82,29 @@ int Set(TDeviceApiLink& link, const TCommand& command) {
     return plan.Refusal;
   }
 
+  // The time-out counts from sending the table; its answer, and the answers to the polls after
+  // it (every selector may not have taken the table yet), are waited for only within it. What
+  // did not come in time is reported against what the selectors last reported.
   const ULONGLONG sent = ::GetTickCount64();
-  q417::TBytes packet;
-  if (link.Update(&plan.Table, packet, kAnswerTimeoutMs) != TLinkResult::Ok) return LibraryFailed(link);
-  std::vector<TQ417DeviceState> now = ReadSelectors(packet);
-  std::string missing = Unconfirmed(plan.Expected, now);
-  // The table's answer may come before every selector has taken it: ask again until the time-out.
-  for (;;) {
-    if (missing.empty()) break;
+  auto remaining = [&]() -> DWORD {
     const ULONGLONG waited = ::GetTickCount64() - sent;
-    if (waited >= command.TimeoutMs) break;
-    const TLinkResult r = link.Update(nullptr, packet, DWORD(command.TimeoutMs - waited));
-    if (r == TLinkResult::NoAnswer) break;
+    return waited >= command.TimeoutMs ? 0 : DWORD(command.TimeoutMs - waited);
+  };
+  std::vector<TQ417DeviceState> now = *selectors;
+  const q417::TBytes* table = &plan.Table;
+  q417::TBytes packet;
+  std::string missing;
+  for (;;) {
+    const TLinkResult r = link.Update(table, packet, remaining());
+    if (r == TLinkResult::NoAnswer) {
+      missing = Unconfirmed(plan.Expected, now);
+      break;
+    }
     if (r != TLinkResult::Ok) return LibraryFailed(link);
+    table = nullptr;
     now = ReadSelectors(packet);
     missing = Unconfirmed(plan.Expected, now);
+    if (missing.empty() || remaining() == 0) break;
   }
   if (!missing.empty()) {
     WriteError("not confirmed within " + std::to_string(command.TimeoutMs) + " ms: " + missing);
@@ -111,33 +124,29 @@ bool PrintChanges(const std::vector<TStateChange>& changes, bool json) {
   return WriteOut(text);
 }
 
-int Watch(TDeviceApiLink& link, const TCommand& command) {
-  TConsoleStop stop;
+// Until Ctrl+C (stop) or for the given time. Every answer is waited for as long as it takes: a
+// device host that ended is started again by the library, and watch goes on after it.
+int Watch(TDeviceApiLink& link, const TCommand& command, HANDLE stop) {
   const ULONGLONG start = ::GetTickCount64();
   auto remaining = [&]() -> DWORD {
-    if (!command.ForMs) return kAnswerTimeoutMs;
+    if (!command.ForMs) return INFINITE;
     const ULONGLONG waited = ::GetTickCount64() - start;
-    return waited >= *command.ForMs ? 0 : DWORD(std::min<ULONGLONG>(*command.ForMs - waited, kAnswerTimeoutMs));
+    return waited >= *command.ForMs ? 0 : DWORD(std::min<ULONGLONG>(*command.ForMs - waited, INFINITE - 1));
   };
-  auto over = [&] { return command.ForMs && ::GetTickCount64() - start >= *command.ForMs; };
-
+  std::optional<std::vector<TQ417DeviceState>> seen;
   q417::TBytes packet;
-  TLinkResult r = link.Update(nullptr, packet, kAnswerTimeoutMs, stop.Event());
-  if (r == TLinkResult::Stopped) return kExitDone;
-  if (r != TLinkResult::Ok) return LibraryFailed(link);
-  std::vector<TQ417DeviceState> seen = ReadSelectors(packet);
-  if (!command.Json && !WriteOut(WatchHeader() + "\n")) return kExitDone;
-  if (!PrintChanges(PresentSelectors(seen), command.Json)) return kExitDone;
-
-  // The library answers a poll as soon as the selectors' state differs from its last answer,
-  // and otherwise after its poll period: polling back to back follows every change at once.
-  while (!over()) {
-    r = link.Update(nullptr, packet, remaining(), stop.Event());
-    if (r == TLinkResult::Stopped) break;
-    if (r == TLinkResult::NoAnswer && over()) break;
+  // The first answer is waited for even with --for 0: watch always prints the state once.
+  for (bool first = true; first || remaining() > 0; first = false) {
+    const DWORD wait = !first ? remaining() : command.ForMs ? std::max(remaining(), kAnswerTimeoutMs) : INFINITE;
+    const TLinkResult r = link.Update(nullptr, packet, wait, stop);
+    if (r == TLinkResult::Stopped || (r == TLinkResult::NoAnswer && !first)) break;
     if (r != TLinkResult::Ok) return LibraryFailed(link);
     std::vector<TQ417DeviceState> now = ReadSelectors(packet);
-    if (!PrintChanges(ChangesBetween(seen, now), command.Json)) break; // nobody reads any more
+    const std::vector<TStateChange> changes = seen ? ChangesBetween(*seen, now) : PresentSelectors(now);
+    if (!seen && !command.Json && !WriteOut(WatchHeader() + "\n")) break;
+    // The library answers a poll as soon as the selectors' state differs from its last answer,
+    // and otherwise after its poll period: polling back to back follows every change at once.
+    if (!PrintChanges(changes, command.Json)) break; // nobody reads any more
     seen = std::move(now);
   }
   return kExitDone;
@@ -151,18 +160,24 @@ int Run(const std::vector<std::string>& args) {
   }
   const TCommand& command = parsed.Command;
   switch (command.Kind) {
-  case TCommandKind::Help: WriteOut(UsageText()); return kExitDone;
-  case TCommandKind::Version: WriteOut("q417ctl " Q417_VERSION_TEXT "\n"); return kExitDone;
+  case TCommandKind::Help: return WriteOut(UsageText()) ? kExitDone : OutputFailed();
+  case TCommandKind::Version: return WriteOut("q417ctl " Q417_VERSION_TEXT "\n") ? kExitDone : OutputFailed();
   default: break;
   }
 
+  // Watch ends on Ctrl+C, after closing the library: the stop outlives the link.
+  std::optional<TConsoleStop> stop;
+  if (command.Kind == TCommandKind::Watch) stop.emplace();
+  const HANDLE stopEvent = stop ? stop->Event() : nullptr;
   TDeviceApiLink link;
-  if (link.Open(kInitialiseTimeoutMs) != TLinkResult::Ok) return LibraryFailed(link);
+  const TLinkResult opened = link.Open(kInitialiseTimeoutMs, stopEvent);
+  if (opened == TLinkResult::Stopped) return kExitDone;
+  if (opened != TLinkResult::Ok) return LibraryFailed(link);
   switch (command.Kind) {
   case TCommandKind::List: return List(link, command);
   case TCommandKind::Get: return Get(link, command);
   case TCommandKind::Set: return Set(link, command);
-  case TCommandKind::Watch: return Watch(link, command);
+  case TCommandKind::Watch: return Watch(link, command, stopEvent);
   default: return kExitInternal;
   }
 }

@@ -1,5 +1,6 @@
 #include "FQ417MainU.h"
 
+#include "ReadableMemory.h"
 #include "WideText.h"
 #include "WinForm.h"
 
@@ -14,23 +15,6 @@ namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
-// Whether [data, data + length) is committed, readable memory, so that a bad address from the
-// library is treated as a delivery without data instead of ending the program.
-bool Readable(const uint8_t* data, int32_t length) noexcept {
-  if (data == nullptr || length <= 0) return false;
-  const uint8_t* p = data;
-  const uint8_t* end = data + length;
-  while (p < end) {
-    MEMORY_BASIC_INFORMATION info{};
-    if (::VirtualQuery(p, &info, sizeof info) == 0 || info.State != MEM_COMMIT) return false;
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    if ((info.Protect & readable) == 0 || (info.Protect & PAGE_GUARD) != 0) return false;
-    p = static_cast<const uint8_t*>(info.BaseAddress) + info.RegionSize;
-  }
-  return true;
-}
-
 } // namespace
 
 BOOL WINAPI InitDoneCallback(int32_t Result, void* UserData) noexcept {
@@ -39,7 +23,7 @@ BOOL WINAPI InitDoneCallback(int32_t Result, void* UserData) noexcept {
 
 void WINAPI UpdateCallback(int32_t, const uint8_t* Data, int32_t Length, void* UserData) noexcept {
   try {
-    auto container = q417::MakeUpdateContr(Readable(Data, Length) ? Data : nullptr, Length);
+    auto container = q417::MakeUpdateContr(win32::Readable(Data, Length) ? Data : nullptr, Length);
     if (!container || PacketQueue == nullptr) return;
     PacketQueue->PushPacket(std::move(container));
     const int64_t count = PacketQueue->Count();

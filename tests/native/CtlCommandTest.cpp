@@ -121,6 +121,12 @@ TEST(CtlCommand, LinesItRefusesWithTheReason) {
   }
 }
 
+TEST(CtlCommand, AMessageStaysOneLineWhateverTheArgumentHolds) {
+  const TParseResult r = ParseCommandLine({"set", "5", "channel=3\nq417ctl: done\r\t"});
+  ASSERT_FALSE(r.Ok());
+  EXPECT_EQ(r.Error, "channel must be 0 to 8 or none, got \"3\\x0Aq417ctl: done\\x0D\\x09\"");
+}
+
 TEST(CtlCommand, DelayRoundsTheDecimalTextToTenthsWithTiesToEven) {
   const struct {
     const char* text;

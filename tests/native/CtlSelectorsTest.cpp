@@ -64,10 +64,10 @@ TEST(CtlSelectors, ReadsOnePerIdInIdOrderTheLaterRecordWinning) {
   q417::TBytes packet = PacketOf(records);
   const auto selectors = ReadSelectors(packet);
   ASSERT_EQ(selectors.size(), 3u);
-  EXPECT_EQ(selectors[0].Q417_DeviceID, -2);
-  EXPECT_EQ(selectors[1].Q417_DeviceID, 5);
-  EXPECT_EQ(selectors[2].Q417_DeviceID, 9);
-  EXPECT_EQ(selectors[2].Q417_State.Q417_Mode, 3) << "the later record of id 9";
+  EXPECT_EQ(int(selectors[0].Q417_DeviceID), -2);
+  EXPECT_EQ(int(selectors[1].Q417_DeviceID), 5);
+  EXPECT_EQ(int(selectors[2].Q417_DeviceID), 9);
+  EXPECT_EQ(int(selectors[2].Q417_State.Q417_Mode), 3) << "the later record of id 9";
 
   packet.resize(packet.size() - 1); // the last record (id 5) cut short: only complete records count
   EXPECT_EQ(ReadSelectors(packet).size(), 2u);
@@ -206,12 +206,12 @@ TEST(CtlSelectors, WatchReportsAddedChangedAndRemovedInIdOrder) {
   const auto changes = ChangesBetween(kSelectors, next);
   ASSERT_EQ(changes.size(), 3u);
   EXPECT_EQ(changes[0].Event, TStateEvent::Removed);
-  EXPECT_EQ(changes[0].Selector.Q417_DeviceID, 3);
-  EXPECT_EQ(changes[0].Selector.Q417_State.Q417_Delay, 100) << "a removal shows the last state seen";
+  EXPECT_EQ(int(changes[0].Selector.Q417_DeviceID), 3);
+  EXPECT_EQ(int(changes[0].Selector.Q417_State.Q417_Delay), 100) << "a removal shows the last state seen";
   EXPECT_EQ(changes[1].Event, TStateEvent::Changed);
-  EXPECT_EQ(changes[1].Selector.Q417_DeviceID, 9);
+  EXPECT_EQ(int(changes[1].Selector.Q417_DeviceID), 9);
   EXPECT_EQ(changes[2].Event, TStateEvent::Added);
-  EXPECT_EQ(changes[2].Selector.Q417_DeviceID, 12);
+  EXPECT_EQ(int(changes[2].Selector.Q417_DeviceID), 12);
 
   EXPECT_TRUE(ChangesBetween(kSelectors, kSelectors).empty());
   EXPECT_EQ(ChangesBetween(kSelectors, {}).size(), 3u);
