@@ -3,6 +3,7 @@
 #include "Artwork.h"
 #include "BufferedPaint.h"
 #include "WideText.h"
+#include "WinClipboard.h"
 
 #include <commctrl.h>
 
@@ -13,18 +14,11 @@ namespace {
 // The clipboard's text, read no further than its block even when another program left out the
 // terminating NUL; empty when there is none or the clipboard is held elsewhere.
 std::wstring ClipboardText(HWND owner) {
-  if (!::OpenClipboard(owner)) return {};
-  struct TClose {
-    ~TClose() { ::CloseClipboard(); }
-  } close;
-  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-  const auto* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
-  if (!text) return {};
-  struct TUnlock {
-    HANDLE data;
-    ~TUnlock() { ::GlobalUnlock(data); }
-  } unlock{data};
-  return std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t)));
+  const win32::TClipboard clipboard(owner);
+  if (!clipboard) return {};
+  const win32::TGlobalLock<const wchar_t> text(::GetClipboardData(CF_UNICODETEXT));
+  if (!text.Get()) return {};
+  return std::wstring(text.Get(), ::wcsnlen(text.Get(), text.Count()));
 }
 
 // Elements that react to clicks: channel tiles 0..7, mode tiles 8..11, the indicator tile 12.
