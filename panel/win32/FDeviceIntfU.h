@@ -4,36 +4,14 @@
 // it, hit-tests the tiles and turns the controls' notifications into the state's handlers.
 #pragma once
 
-#include "DelayField.h"
 #include "DeviceFrameList.h"
 #include "DevicePanelState.h"
+#include "PanelResources.h"
 #include "WinHandles.h"
 
 #include <windows.h>
 
 #include <string>
-
-// What every panel of one window shares at the window's current DPI and locale.
-struct TPanelResources {
-  UINT Dpi = USER_DEFAULT_SCREEN_DPI;
-  win32::TFont Normal;     // Tahoma 11 px
-  win32::TFont Bold;       // Tahoma 11 px bold
-  win32::TFont CaptionBold; // Tahoma 16 px bold, the channel digits
-  q417::TNumberFormat NumberFormat;
-
-  void Rebuild(UINT dpi);
-  int Scale(int designPixels) const noexcept { return ::MulDiv(designPixels, int(Dpi), USER_DEFAULT_SCREEN_DPI); }
-  RECT Scale(int x, int y, int w, int h) const noexcept;
-};
-
-// The image list handed to every panel: glyph 0 is OK, glyph 1 is Cancel (16 px at 96 DPI).
-struct TGlyphList {
-  win32::TIcon Glyphs[2];
-  void Rebuild(UINT dpi);
-};
-
-// The user's decimal separator, grouping separator and grouping.
-q417::TNumberFormat UserNumberFormat();
 
 class TFDeviceIntf final : public q417::IDeviceFrame, private q417::IDevicePanelView {
 public:

@@ -7,6 +7,7 @@
 #include "DeviceFrameList.h"
 #include "FDeviceIntfU.h"
 #include "NVQ417Hdr.h"
+#include "PanelResources.h"
 #include "SharedPacketQueue.h"
 #include "UpdateCycle.h"
 #include "WinHandles.h"

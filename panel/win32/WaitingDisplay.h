@@ -2,7 +2,7 @@
 // shown while no selector is reported. The gears turn only while the display is shown.
 #pragma once
 
-#include "FDeviceIntfU.h"
+#include "PanelResources.h"
 
 #include <windows.h>
 
