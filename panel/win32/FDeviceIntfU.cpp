@@ -5,6 +5,7 @@
 #include "DelayField.h"
 #include "WideText.h"
 #include "WinClipboard.h"
+#include "WinForm.h"
 
 #include <commctrl.h>
 
@@ -59,33 +60,19 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-void RegisterPanelClass() {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcW; // replaced per window below
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = TFDeviceIntf::ClassName;
-  registered = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 } // namespace
 
 // ---- the panel ---------------------------------------------------------------------------
 
 TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelResources& resources)
     : fResources(resources) {
-  RegisterPanelClass();
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  win32::RegisterFormClass(instance, ClassName, WindowProc);
   const std::wstring wideName = win32::Widen(name);
-  HWND hwnd = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, wideName.c_str(),
-                                WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, owner, nullptr, instance, nullptr);
+  ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, wideName.c_str(), WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0,
+                    0, 0, 0, owner, nullptr, instance, this);
+  const HWND hwnd = fHandle.Get();
   if (!hwnd) throw std::runtime_error("the device panel " + name + " could not be created");
-  fHandle.Reset(hwnd);
-  ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
 
   // Reached with the mouse only: no WS_TABSTOP.
   gbDELAY = ::CreateWindowExW(0, WC_BUTTONW, L"DELAY (ms)", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, 0, 0, 0, hwnd,
@@ -96,7 +83,10 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
                            HMENU(INT_PTR(ID_OK)), instance, nullptr);
   btCANCEL = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
                                HMENU(INT_PTR(ID_CANCEL)), instance, nullptr);
-  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) throw std::runtime_error("the delay field of " + name + " could not be created");
+  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) {
+    win32::DestroyFormWindow(fHandle);
+    throw std::runtime_error("the delay field of " + name + " could not be created");
+  }
   // The group box lies under the controls it frames.
   ::SetWindowPos(gbDELAY, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ::SetWindowSubclass(edDELAY, DelayEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -106,11 +96,11 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
 }
 
 TFDeviceIntf::~TFDeviceIntf() {
-  if (HWND hwnd = fHandle.Get()) {
+  if (fHandle) {
     ::RemoveWindowSubclass(edDELAY, DelayEditProc, 1);
     ::RemoveWindowSubclass(gbDELAY, GroupProc, 1);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
   }
+  win32::DestroyFormWindow(fHandle);
 }
 
 void TFDeviceIntf::OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images) {
@@ -257,13 +247,8 @@ UINT TFDeviceIntf::StateQueryMessage() noexcept {
 }
 
 LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
-  auto* self = reinterpret_cast<TFDeviceIntf*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  try {
-    return self->HandleMessage(msg, wParam, lParam);
-  } catch (...) {
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
+  return win32::FormWindowProc<TFDeviceIntf, &TFDeviceIntf::fHandle, &TFDeviceIntf::HandleMessage>(hwnd, msg, wParam,
+                                                                                                   lParam);
 }
 
 LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
