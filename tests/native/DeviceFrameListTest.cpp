@@ -1,6 +1,6 @@
 #include "DeviceFrameList.h"
 
-#include "DevicePanelState.h"
+#include "PanelFakes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,65 +10,11 @@ using namespace q417;
 
 namespace {
 
-class NullView : public IDevicePanelView {
-public:
-  double field = 0;
-  void StateChanged() override {}
-  void ShowIdentity(const std::string&, const std::string&) override {}
-  void SetDelayField(double ms) override { field = ms; }
-  double DelayFieldValue() override { return field; }
-  void ReturnFocusToOwner() override {}
+// The shared fake window, logging what the list asks of it and what its panels are told.
+struct Host : fakes::TFakeWindow {
+  Host() { logging = true; }
 };
-
-struct Host;
-
-// A panel made of the real panel state, as the window makes it.
-class Frame : public IDeviceFrame {
-public:
-  Frame(Host& host, int32_t id, int32_t version);
-  ~Frame() override;
-  int32_t DeviceID() const override { return state.DeviceID(); }
-  void SetDeviceState(const TQ417DeviceState& s) override { state.SetDeviceState(s); }
-  void GetDeviceState(TQ417DeviceState& s) override { state.GetDeviceState(s); }
-  void SelectDevice(const IDeviceFrame* sender) override {
-    state.SelectDevice(sender == this ? &state : nullptr);
-  }
-  void OnKeyPress(char16_t& key) override;
-
-  Host& host;
-  NullView view;
-  TDevicePanelState state{view};
-  int32_t version;
-};
-
-struct Host : IDeviceFrameHost {
-  std::vector<std::string> log; // "create 5", "destroy 3", "size 3", "stack 3 5 9", "key 3"
-  int32_t failOn = INT32_MIN;
-  TDeviceFrameList list{*this};
-
-  std::unique_ptr<IDeviceFrame> CreateDeviceFrame(int32_t id, int32_t version) override {
-    if (id == failOn) throw std::runtime_error("cannot create the panel");
-    log.push_back("create " + std::to_string(id));
-    return std::make_unique<Frame>(*this, id, version);
-  }
-  void SizeWindow(size_t n) override { log.push_back("size " + std::to_string(n)); }
-  void StackFrames(const std::vector<IDeviceFrame*>& order) override {
-    std::string s = "stack";
-    for (auto* f : order) s += " " + std::to_string(f->DeviceID());
-    log.push_back(s);
-  }
-  Frame& At(size_t i) { return static_cast<Frame&>(list.Frame(i)); }
-};
-
-Frame::Frame(Host& h, int32_t id, int32_t v) : host(h), version(v) {
-  state.OnCreate(id, v);
-  state.OnSelect = [this](TDevicePanelState&) { host.list.DeviceFrameSelect(this); };
-}
-Frame::~Frame() { host.log.push_back("destroy " + std::to_string(DeviceID())); }
-void Frame::OnKeyPress(char16_t& key) {
-  host.log.push_back("key " + std::to_string(DeviceID()));
-  state.OnKeyPress(key);
-}
+using Frame = fakes::TFakeFrame;
 
 TBytes Packet(std::initializer_list<std::pair<int32_t, uint8_t>> devices) { // (id, mode)
   std::vector<std::pair<int32_t, uint8_t>> d(devices);
@@ -124,7 +70,7 @@ TEST(DeviceFrameList, DuplicateIdsYieldOnePanelWithTheLaterState) {
   host.list.ApplyPacket(Packet({{7, 1}, {7, 3}}));
   ASSERT_EQ(host.list.Count(), 1u);
   EXPECT_EQ(host.At(0).state.Mode(), 3);
-  EXPECT_EQ(host.At(0).version, 700) << "the version comes from the record that created it";
+  EXPECT_EQ(host.At(0).versionId, 700) << "the version comes from the record that created it";
 }
 
 TEST(DeviceFrameList, ShortPacketsApplyOnlyDeliveredRecords) {
