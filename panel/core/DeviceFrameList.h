@@ -3,6 +3,7 @@
 // creates and places the panels; this list decides which exist and in what order.
 #pragma once
 
+#include "DevicePanelState.h"
 #include "Q417Packet.h"
 
 #include <cstdint>
@@ -22,6 +23,26 @@ public:
   virtual void GetDeviceState(TQ417DeviceState& state) = 0;
   virtual void SelectDevice(const IDeviceFrame* sender) = 0;
   virtual void OnKeyPress(char16_t& key) = 0;
+};
+
+// A device panel's state with the list's calls forwarded to it: the base of every panel, the
+// program's and the tests'. The view is only kept here, so it may be a part of the derived panel.
+class TDeviceFrame : public IDeviceFrame {
+public:
+  TDevicePanelState& State() noexcept { return fState; }
+  const TDevicePanelState& State() const noexcept { return fState; }
+
+  int32_t DeviceID() const override { return fState.DeviceID(); }
+  void SetDeviceState(const TQ417DeviceState& state) override { fState.SetDeviceState(state); }
+  void GetDeviceState(TQ417DeviceState& state) override { fState.GetDeviceState(state); }
+  void SelectDevice(const IDeviceFrame* sender) override { fState.SelectDevice(sender == this ? &fState : nullptr); }
+  void OnKeyPress(char16_t& key) override { fState.OnKeyPress(key); }
+
+protected:
+  explicit TDeviceFrame(IDevicePanelView& view) : fState(view) {}
+
+private:
+  TDevicePanelState fState;
 };
 
 // The window that holds the panels.

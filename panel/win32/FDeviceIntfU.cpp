@@ -65,7 +65,7 @@ std::wstring WindowText(HWND hwnd) {
 // ---- the panel ---------------------------------------------------------------------------
 
 TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelResources& resources)
-    : fResources(resources) {
+    : TDeviceFrame(static_cast<q417::IDevicePanelView&>(*this)), fResources(resources) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   win32::RegisterFormClass(instance, ClassName, WindowProc);
   const std::wstring wideName = win32::Widen(name);
@@ -104,7 +104,7 @@ TFDeviceIntf::~TFDeviceIntf() {
 }
 
 void TFDeviceIntf::OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images) {
-  fState.OnCreate(deviceId, versionId);
+  State().OnCreate(deviceId, versionId);
   fImages = &images;
   ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[0].Get()));
   ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[1].Get()));
@@ -129,7 +129,7 @@ void TFDeviceIntf::ApplyResources() {
     ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[1].Get()));
   }
   // The number format may have changed with the resources: show the value in the new form.
-  if (!fState.Editing()) SetDelayField(fFieldValue);
+  if (!State().Editing()) SetDelayField(fFieldValue);
   ::InvalidateRect(fHandle.Get(), nullptr, TRUE);
 }
 
@@ -137,10 +137,10 @@ void TFDeviceIntf::ApplyResources() {
 
 uint32_t TFDeviceIntf::LitMask() const {
   uint32_t mask = 0;
-  for (int n = 1; n <= 8; ++n) mask |= uint32_t(fState.LampLit(n)) << (n - 1);
-  for (int m = 0; m <= 3; ++m) mask |= uint32_t(fState.ModeBarLit(m)) << (8 + m);
-  mask |= uint32_t(fState.IndicatorLit()) << 12;
-  mask |= uint32_t(fState.Selected()) << 13;
+  for (int n = 1; n <= 8; ++n) mask |= uint32_t(State().LampLit(n)) << (n - 1);
+  for (int m = 0; m <= 3; ++m) mask |= uint32_t(State().ModeBarLit(m)) << (8 + m);
+  mask |= uint32_t(State().IndicatorLit()) << 12;
+  mask |= uint32_t(State().Selected()) << 13;
   return mask;
 }
 
@@ -184,20 +184,20 @@ void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
   RECT header{0, 0, client.right, fResources.Scale(kHeader)};
   ::FillRect(dc, &header, ::GetSysColorBrush(COLOR_GRADIENTACTIVECAPTION));
 
-  artwork::DrawBar(dc, rect(kSelectBar), fState.Selected(), scale);
+  artwork::DrawBar(dc, rect(kSelectBar), State().Selected(), scale);
   for (int i = 0; i < 8; ++i) {
     artwork::DrawTile(dc, rect(ChannelTile(i)), scale);
-    artwork::DrawLamp(dc, rect(ChannelLamp(i)), fState.LampLit(i + 1), scale);
+    artwork::DrawLamp(dc, rect(ChannelLamp(i)), State().LampLit(i + 1), scale);
   }
   const artwork::TPicture pictures[4] = {artwork::TPicture::Off, artwork::TPicture::Mode1, artwork::TPicture::Mode2,
                                          artwork::TPicture::Mode3};
   for (int m = 0; m < 4; ++m) {
     artwork::DrawTile(dc, rect(ModeTile(m)), scale);
-    artwork::DrawBar(dc, rect(ModeBar(m)), fState.ModeBarLit(m), scale);
+    artwork::DrawBar(dc, rect(ModeBar(m)), State().ModeBarLit(m), scale);
     artwork::DrawPicture(dc, rect(ModePicture(m)), pictures[m]);
   }
   artwork::DrawTile(dc, rect(kIndicatorTile), scale);
-  artwork::DrawBar(dc, rect(kIndicatorBar), fState.IndicatorLit(), scale);
+  artwork::DrawBar(dc, rect(kIndicatorBar), State().IndicatorLit(), scale);
   artwork::DrawPicture(dc, rect(kIndicatorPicture), artwork::TPicture::Indicator);
 
   ::SetBkMode(dc, TRANSPARENT);
@@ -234,9 +234,9 @@ int TFDeviceIntf::HitTest(POINT p) const {
 }
 
 void TFDeviceIntf::Click(int element) {
-  if (element >= kChannels && element < kModes) fState.shChxClick(int32_t(1) << (element - kChannels));
-  else if (element >= kModes && element < kIndicator) fState.OnClickSetMode(element - kModes);
-  else if (element == kIndicator) fState.JvShape9Click();
+  if (element >= kChannels && element < kModes) State().shChxClick(int32_t(1) << (element - kChannels));
+  else if (element >= kModes && element < kIndicator) State().OnClickSetMode(element - kModes);
+  else if (element == kIndicator) State().JvShape9Click();
 }
 
 // ---- messages ----------------------------------------------------------------------------
@@ -255,9 +255,9 @@ LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
   if (msg == StateQueryMessage() && msg != 0) {
     const auto field = [](int32_t v, int shift) { return uint64_t(uint32_t(v)) << shift; };
-    return LRESULT(field(fState.Mode() & 0xFF, 0) | field(fState.Channel() & 0xFF, 8) |
-                   field(fState.Indicator() & 0xFF, 16) | field(fState.Delay() & 0xFFFF, 24) |
-                   field(fState.Selected(), 40) | field(fState.Editing(), 41));
+    return LRESULT(field(State().Mode() & 0xFF, 0) | field(State().Channel() & 0xFF, 8) |
+                   field(State().Indicator() & 0xFF, 16) | field(State().Delay() & 0xFFFF, 24) |
+                   field(State().Selected(), 40) | field(State().Editing(), 41));
   }
   switch (msg) {
   case WM_ERASEBKGND:
@@ -294,10 +294,10 @@ LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_COMMAND: {
     const int id = LOWORD(wParam), code = HIWORD(wParam);
-    if (id == ID_DELAY && code == EN_SETFOCUS) fState.edDELAYEnter();
+    if (id == ID_DELAY && code == EN_SETFOCUS) State().edDELAYEnter();
     else if (id == ID_DELAY && code == EN_KILLFOCUS) DelayFocusLost();
-    else if (id == ID_OK && code == BN_CLICKED) fState.btOKClick();
-    else if (id == ID_CANCEL && code == BN_CLICKED) fState.btCANCELClick();
+    else if (id == ID_OK && code == BN_CLICKED) State().btOKClick();
+    else if (id == ID_CANCEL && code == BN_CLICKED) State().btCANCELClick();
     return 0;
   }
   default:

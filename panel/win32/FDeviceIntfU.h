@@ -13,7 +13,7 @@
 
 #include <string>
 
-class TFDeviceIntf final : public q417::IDeviceFrame, private q417::IDevicePanelView {
+class TFDeviceIntf final : private q417::IDevicePanelView, public q417::TDeviceFrame {
 public:
   static constexpr const wchar_t* ClassName = L"TFDeviceIntf";
   static constexpr int DesignWidth = 451;
@@ -33,20 +33,12 @@ public:
   TFDeviceIntf& operator=(const TFDeviceIntf&) = delete;
 
   HWND Handle() const noexcept { return fHandle.Get(); }
-  q417::TDevicePanelState& State() noexcept { return fState; }
   int Height() const noexcept { return fResources.Scale(DesignHeight); }
 
   void OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images);
   void Place(int top, int width);
   // The shared resources changed (DPI or locale): fonts, control places, glyphs.
   void ApplyResources();
-
-  // IDeviceFrame
-  int32_t DeviceID() const override { return fState.DeviceID(); }
-  void SetDeviceState(const TQ417DeviceState& state) override { fState.SetDeviceState(state); }
-  void GetDeviceState(TQ417DeviceState& state) override { fState.GetDeviceState(state); }
-  void SelectDevice(const q417::IDeviceFrame* sender) override { fState.SelectDevice(sender == this ? &fState : nullptr); }
-  void OnKeyPress(char16_t& key) override { fState.OnKeyPress(key); }
 
 private:
   // IDevicePanelView
@@ -72,7 +64,6 @@ private:
   const TGlyphList* fImages = nullptr;
   win32::TWindow fHandle;
   HWND gbDELAY = nullptr, edDELAY = nullptr, btOK = nullptr, btCANCEL = nullptr; // children of fHandle
-  q417::TDevicePanelState fState{*this};
   std::wstring fDeviceIdText = L"<NONE>";
   std::wstring fVersionText = L"Version : ";
   double fFieldValue = 0;          // the delay field's value, in milliseconds

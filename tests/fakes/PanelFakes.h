@@ -44,19 +44,14 @@ class TFakeWindow;
 
 // A device panel as the window makes it: the real panel state behind a fake view, OnCreate done,
 // its selection requests bound to the list.
-class TFakeFrame final : public q417::IDeviceFrame {
+class TFakeFrame final : public q417::TDeviceFrame {
 public:
   TFakeFrame(TFakeWindow& window, int32_t deviceId, int32_t versionId);
   ~TFakeFrame() override;
-  int32_t DeviceID() const override { return state.DeviceID(); }
-  void SetDeviceState(const TQ417DeviceState& s) override { state.SetDeviceState(s); }
-  void GetDeviceState(TQ417DeviceState& s) override { state.GetDeviceState(s); }
-  void SelectDevice(const q417::IDeviceFrame* sender) override { state.SelectDevice(sender == this ? &state : nullptr); }
   void OnKeyPress(char16_t& key) override; // logged, then the panel's own rule
 
   TFakeWindow& window;
   TFakeView view;
-  q417::TDevicePanelState state{view};
   const int32_t versionId; // as the panel was created with
 };
 
@@ -66,7 +61,7 @@ public:
     if (failOn == deviceId) throw std::runtime_error("the panel cannot be created");
     Log([&] { return "create " + std::to_string(deviceId); });
     auto frame = std::make_unique<TFakeFrame>(*this, deviceId, versionId);
-    if (onChange) frame->state.OnChange = [this](q417::TDevicePanelState&, int32_t) { onChange(); };
+    if (onChange) frame->State().OnChange = [this](q417::TDevicePanelState&, int32_t) { onChange(); };
     return frame;
   }
   void SizeWindow(size_t frameCount) override {
@@ -106,9 +101,10 @@ public:
   q417::TDeviceFrameList list{*this}; // last: its panels log into the members above
 };
 
-inline TFakeFrame::TFakeFrame(TFakeWindow& w, int32_t deviceId, int32_t version) : window(w), versionId(version) {
-  state.OnCreate(deviceId, version);
-  state.OnSelect = [this](q417::TDevicePanelState&) { window.list.DeviceFrameSelect(this); };
+inline TFakeFrame::TFakeFrame(TFakeWindow& w, int32_t deviceId, int32_t version)
+    : TDeviceFrame(view), window(w), versionId(version) {
+  State().OnCreate(deviceId, version);
+  State().OnSelect = [this](q417::TDevicePanelState&) { window.list.DeviceFrameSelect(this); };
 }
 
 inline TFakeFrame::~TFakeFrame() {
@@ -117,7 +113,7 @@ inline TFakeFrame::~TFakeFrame() {
 
 inline void TFakeFrame::OnKeyPress(char16_t& key) {
   window.Log([&] { return "key " + std::to_string(DeviceID()); });
-  state.OnKeyPress(key);
+  TDeviceFrame::OnKeyPress(key);
 }
 
 // One call of the library: 'I'nitialise, 'P'oll, 'T'able or 'C'lose.

@@ -129,7 +129,7 @@ void CheckPanelList(std::span<const uint8_t> packet) {
   other.list.ApplyPacket(table);
   FUZZ_CHECK(other.Ids() == window.Ids());
   for (size_t i = 0; i < other.list.Count(); ++i) {
-    const q417::TDevicePanelState &a = other.At(i).state, &b = window.At(i).state;
+    const q417::TDevicePanelState &a = other.At(i).State(), &b = window.At(i).State();
     FUZZ_CHECK(a.Mode() == b.Mode() && a.Channel() == b.Channel() && a.Indicator() == b.Indicator() &&
                a.Delay() == b.Delay());
   }

@@ -144,7 +144,7 @@ private:
       FUZZ_CHECK(fReported.count(int32_t(sent.Q417_DeviceID)) == 1);
       FUZZ_CHECK(sent.Q417_VersionID == 0 && sent.Q417_Error == 0);
       if (fSendingAtOnce) {
-        const TDevicePanelState& shown = panels.At(size_t(i)).state;
+        const TDevicePanelState& shown = panels.At(size_t(i)).State();
         const TQ417State s = sent.Q417_State;
         FUZZ_CHECK(s.Q417_Mode == shown.Mode() && s.Q417_Select == shown.Channel() &&
                    s.Q417_Indicator == shown.Indicator() && s.Q417_Delay == shown.Delay());
@@ -202,7 +202,7 @@ private:
     const uint8_t which = in.Byte(), action = in.Byte() % 8, arg = in.Byte();
     if (panels.list.Count() == 0) return;
     fakes::TFakeFrame& frame = panels.At(which % panels.list.Count());
-    TDevicePanelState& panel = frame.state;
+    TDevicePanelState& panel = frame.State();
     switch (action) {
     case 0: panel.OnClickSetMode(arg % 4); break;
     case 1: panel.shChxClick(1 << (arg % 8)); break;

@@ -24,7 +24,7 @@ struct TListSnapshot {
 
   explicit TListSnapshot(const fakes::TFakeWindow& w) : ids(w.Ids()), sized(w.sized), stacked(w.stacked) {
     for (size_t i = 0; i < w.list.Count(); ++i)
-      panels[w.At(i).DeviceID()] = {w.At(i).versionId, w.At(i).state.Delay(), w.At(i).state.Editing()};
+      panels[w.At(i).DeviceID()] = {w.At(i).versionId, w.At(i).State().Delay(), w.At(i).State().Editing()};
   }
 };
 
@@ -53,7 +53,7 @@ inline void CheckListFollowsPacket(const fakes::TFakeWindow& w, std::span<const 
     const auto record = last.find(ids[i]);
     FUZZ_CHECK(record != last.end());
     const TQ417State shown = record->second.Q417_State;
-    const q417::TDevicePanelState& state = w.At(i).state;
+    const q417::TDevicePanelState& state = w.At(i).State();
     FUZZ_CHECK(state.Mode() == shown.Q417_Mode);
     FUZZ_CHECK(state.Channel() == (shown.Q417_Mode == 0 ? 0 : shown.Q417_Select));
     FUZZ_CHECK(state.Indicator() == shown.Q417_Indicator);

@@ -35,21 +35,21 @@ TEST(DeviceFrameList, CreatesSortsRemovesAndSizes) {
   EXPECT_EQ(host.log, (std::vector<std::string>{"create 9", "create 3", "create 5", "size 3", "stack 3 5 9"}));
   EXPECT_EQ(ClientHeightFor(3, 182, 193, 19), 565);
 
-  host.At(1).state.SelectDevice(&host.At(1).state); // panel 5 selected and editing
-  host.At(1).state.edDELAYEnter();
+  host.At(1).State().SelectDevice(&host.At(1).State()); // panel 5 selected and editing
+  host.At(1).State().edDELAYEnter();
   host.log.clear();
   host.list.ApplyPacket(Packet({{5, 2}, {9, 2}}));
   EXPECT_EQ(host.log, (std::vector<std::string>{"destroy 3", "size 2", "stack 5 9"}));
-  EXPECT_TRUE(host.At(0).state.Selected());
-  EXPECT_TRUE(host.At(0).state.Editing());
-  EXPECT_EQ(host.At(0).state.Mode(), 2);
+  EXPECT_TRUE(host.At(0).State().Selected());
+  EXPECT_TRUE(host.At(0).State().Editing());
+  EXPECT_EQ(host.At(0).State().Mode(), 2);
   EXPECT_EQ(ClientHeightFor(2, 182, 193, 19), 383);
 
   host.log.clear();
   host.list.ApplyPacket(Packet({{9, 3}, {5, 3}}));
   EXPECT_TRUE(host.log.empty()) << "the same set changes no size and no order";
   EXPECT_EQ(host.At(0).DeviceID(), 5);
-  EXPECT_EQ(host.At(1).state.Mode(), 3);
+  EXPECT_EQ(host.At(1).State().Mode(), 3);
 
   host.list.ApplyPacket(EmptyPacket());
   EXPECT_EQ(host.log, (std::vector<std::string>{"destroy 9", "destroy 5", "size 0", "stack"}));
@@ -59,17 +59,17 @@ TEST(DeviceFrameList, CreatesSortsRemovesAndSizes) {
 TEST(DeviceFrameList, ARemovedDeviceComesBackAsANewPanel) {
   Host host;
   host.list.ApplyPacket(Packet({{4, 1}}));
-  host.At(0).state.SelectDevice(&host.At(0).state);
+  host.At(0).State().SelectDevice(&host.At(0).State());
   host.list.ApplyPacket(Packet({}));
   host.list.ApplyPacket(Packet({{4, 1}}));
-  EXPECT_FALSE(host.At(0).state.Selected());
+  EXPECT_FALSE(host.At(0).State().Selected());
 }
 
 TEST(DeviceFrameList, DuplicateIdsYieldOnePanelWithTheLaterState) {
   Host host;
   host.list.ApplyPacket(Packet({{7, 1}, {7, 3}}));
   ASSERT_EQ(host.list.Count(), 1u);
-  EXPECT_EQ(host.At(0).state.Mode(), 3);
+  EXPECT_EQ(host.At(0).State().Mode(), 3);
   EXPECT_EQ(host.At(0).versionId, 700) << "the version comes from the record that created it";
 }
 
@@ -92,20 +92,20 @@ TEST(DeviceFrameList, FailedCreationStopsThePacket) {
   host.failOn = 2;
   EXPECT_THROW(host.list.ApplyPacket(Packet({{1, 3}, {2, 1}, {3, 1}})), std::runtime_error);
   EXPECT_EQ(host.list.Count(), 1u);
-  EXPECT_EQ(host.At(0).state.Mode(), 3) << "panels handled before the error keep their new state";
+  EXPECT_EQ(host.At(0).State().Mode(), 3) << "panels handled before the error keep their new state";
   EXPECT_TRUE(host.log.empty()) << "no sizing, no stacking";
 }
 
 TEST(DeviceFrameList, KeysStopAtThePanelThatUsesThem) {
   Host host;
   host.list.ApplyPacket(Packet({{9, 1}, {3, 1}, {5, 1}}));
-  host.At(1).state.SelectDevice(&host.At(1).state);
+  host.At(1).State().SelectDevice(&host.At(1).State());
   host.log.clear();
   char16_t key = u'4';
   host.list.FormKeyPress(key);
   EXPECT_EQ(key, 0);
   EXPECT_EQ(host.log, (std::vector<std::string>{"key 3", "key 5"}));
-  EXPECT_EQ(host.At(1).state.Channel(), 8);
+  EXPECT_EQ(host.At(1).State().Channel(), 8);
 
   host.log.clear();
   key = u'x';
@@ -119,15 +119,17 @@ TEST(DeviceFrameList, ClickSelectsAndEndsEditingElsewhere) {
   host.list.ApplyPacket(Packet({{3, 1}, {9, 1}}));
   Frame& three = host.At(0);
   Frame& nine = host.At(1);
-  three.state.edDELAYEnter(); // 3 asks for selection and edits its delay
-  ASSERT_TRUE(three.state.Selected());
+  three.State().edDELAYEnter(); // 3 asks for selection and edits its delay
+  ASSERT_TRUE(three.State().Selected());
   std::vector<std::string> order;
-  nine.state.OnChange = [&](TDevicePanelState&, int32_t) { order.push_back(three.state.Selected() ? "change while 3 selected" : "change late"); };
-  nine.state.JvShape9Click();
+  nine.State().OnChange = [&](TDevicePanelState&, int32_t) {
+    order.push_back(three.State().Selected() ? "change while 3 selected" : "change late");
+  };
+  nine.State().JvShape9Click();
   EXPECT_EQ(order, std::vector<std::string>{"change while 3 selected"}) << "the change is sent before the selection";
-  EXPECT_TRUE(nine.state.Selected());
-  EXPECT_FALSE(three.state.Selected());
-  EXPECT_FALSE(three.state.Editing());
+  EXPECT_TRUE(nine.State().Selected());
+  EXPECT_FALSE(three.State().Selected());
+  EXPECT_FALSE(three.State().Editing());
 }
 
 TEST(DeviceFrameList, NamesAreIdentifiers) {
