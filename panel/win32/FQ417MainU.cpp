@@ -102,7 +102,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_SETTINGCHANGE:
     if (lParam && std::wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"intl") == 0) {
       fResources.NumberFormat = UserNumberFormat();
-      for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
+      ApplyResourcesToPanels();
     }
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_CHAR: {
@@ -156,7 +156,7 @@ void TForm1::ApplyDpi(UINT dpi) {
   fResources.Rebuild(dpi);
   imgButtons.Rebuild(dpi);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
-  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
+  ApplyResourcesToPanels();
   const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
                                                      fWaiting->Height(), Scale(StatusHeight))
                             : Scale(DesignClientHeight);
@@ -171,12 +171,11 @@ void TForm1::LayoutControls() {
   const int h = Scale(StatusHeight);
   ::MoveWindow(sbStatus, 0, client.bottom - h, client.right, h, TRUE);
   fWaiting->Layout(client.right);
-  int top = 0;
-  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) {
-    auto& frame = static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i));
-    frame.Place(top, client.right);
-    top += frame.Height();
-  }
+  StackFrames(fDeviceFrames.Frames());
+}
+
+void TForm1::ApplyResourcesToPanels() {
+  for (TFDeviceIntf* frame : fDeviceFrames.Frames()) frame->ApplyResources();
 }
 
 void TForm1::SetClientSize(int width, int height) {
@@ -247,7 +246,7 @@ void TForm1::GetDeviceState(int32_t index, TQ417DeviceState& state) { fDeviceFra
 
 // ---- the device panels -------------------------------------------------------------------
 
-std::unique_ptr<q417::IDeviceFrame> TForm1::CreateDeviceFrame(int32_t deviceId, int32_t versionId) {
+std::unique_ptr<TFDeviceIntf> TForm1::CreateDeviceFrame(int32_t deviceId, int32_t versionId) {
   auto frame = std::make_unique<TFDeviceIntf>(fHandle.Get(), q417::DeviceFrameName(deviceId), fResources);
   TFDeviceIntf* created = frame.get();
   created->State().OnChange = [this](q417::TDevicePanelState&, int32_t) { DeviceChanged(); };
@@ -268,18 +267,17 @@ void TForm1::SizeWindow(size_t frameCount) {
                                                     Scale(StatusHeight)));
 }
 
-void TForm1::StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) {
+void TForm1::StackFrames(const std::vector<TFDeviceIntf*>& topToBottom) {
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client);
   int top = 0;
-  for (q417::IDeviceFrame* f : topToBottom) {
-    auto* frame = static_cast<TFDeviceIntf*>(f);
+  for (TFDeviceIntf* frame : topToBottom) {
     frame->Place(top, client.right);
     top += frame->Height();
   }
 }
 
-void TForm1::DeviceFrameSelect(const q417::IDeviceFrame* sender) { fDeviceFrames.DeviceFrameSelect(sender); }
+void TForm1::DeviceFrameSelect(const q417::TDeviceFrame* sender) { fDeviceFrames.DeviceFrameSelect(sender); }
 void TForm1::FormKeyPress(char16_t& key) { fDeviceFrames.FormKeyPress(key); }
 
 // ---- the library's entry points ---------------------------------------------------------

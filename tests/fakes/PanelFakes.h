@@ -47,17 +47,18 @@ class TFakeWindow;
 class TFakeFrame final : public q417::TDeviceFrame {
 public:
   TFakeFrame(TFakeWindow& window, int32_t deviceId, int32_t versionId);
-  ~TFakeFrame() override;
-  void OnKeyPress(char16_t& key) override; // logged, then the panel's own rule
+  ~TFakeFrame();
+  // Logged, then the panel's own rule; the list calls it on a TFakeFrame.
+  void OnKeyPress(char16_t& key);
 
   TFakeWindow& window;
   TFakeView view;
   const int32_t versionId; // as the panel was created with
 };
 
-class TFakeWindow : public q417::IDeviceFrameHost {
+class TFakeWindow : public q417::IDeviceFrameHost<TFakeFrame> {
 public:
-  std::unique_ptr<q417::IDeviceFrame> CreateDeviceFrame(int32_t deviceId, int32_t versionId) override {
+  std::unique_ptr<TFakeFrame> CreateDeviceFrame(int32_t deviceId, int32_t versionId) override {
     if (failOn == deviceId) throw std::runtime_error("the panel cannot be created");
     Log([&] { return "create " + std::to_string(deviceId); });
     auto frame = std::make_unique<TFakeFrame>(*this, deviceId, versionId);
@@ -69,10 +70,10 @@ public:
     sizedFor = frameCount;
     Log([&] { return "size " + std::to_string(frameCount); });
   }
-  void StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) override {
+  void StackFrames(const std::vector<TFakeFrame*>& topToBottom) override {
     ++stacked;
     stackedIds.clear();
-    for (const q417::IDeviceFrame* frame : topToBottom) stackedIds.push_back(frame->DeviceID());
+    for (const TFakeFrame* frame : topToBottom) stackedIds.push_back(frame->DeviceID());
     Log([&] {
       std::string entry = "stack";
       for (const int32_t id : stackedIds) entry += " " + std::to_string(id);
@@ -80,7 +81,7 @@ public:
     });
   }
 
-  TFakeFrame& At(size_t i) const { return static_cast<TFakeFrame&>(list.Frame(i)); }
+  TFakeFrame& At(size_t i) const { return list.Frame(i); }
   std::vector<int32_t> Ids() const {
     std::vector<int32_t> ids;
     for (size_t i = 0; i < list.Count(); ++i) ids.push_back(list.Frame(i).DeviceID());
@@ -98,7 +99,7 @@ public:
   std::vector<int32_t> stackedIds;
   bool logging = false;
   std::vector<std::string> log; // "create 5", "destroy 3", "size 3", "stack 3 5 9", "key 3"
-  q417::TDeviceFrameList list{*this}; // last: its panels log into the members above
+  q417::TDeviceFrameList<TFakeFrame> list{*this}; // last: its panels log into the members above
 };
 
 inline TFakeFrame::TFakeFrame(TFakeWindow& w, int32_t deviceId, int32_t version)

@@ -141,7 +141,7 @@ TEST_F(PanelWindow, MovingToAnotherDpiScalesPanelsAndWindow) {
   EXPECT_EQ(clientHeight(), 2 * ::MulDiv(182, int(next), 96) + ::MulDiv(19, int(next), 96));
   for (size_t i = 0; i < 2; ++i) {
     RECT r;
-    ::GetWindowRect(static_cast<TFDeviceIntf&>(form->DeviceFrames().Frame(i)).Handle(), &r);
+    ::GetWindowRect(form->DeviceFrames().Frame(i).Handle(), &r);
     EXPECT_EQ(r.bottom - r.top, ::MulDiv(182, int(next), 96));
   }
 }

@@ -24,7 +24,7 @@ TBytes Packet(int32_t n, int32_t first) {
 void Unchanged(benchmark::State& state) {
   const int32_t n = int32_t(state.range(0));
   fakes::TFakeWindow window;
-  TDeviceFrameList& list = window.list;
+  auto& list = window.list;
   const TBytes packet = Packet(n, 1);
   list.ApplyPacket(packet);
   for (auto _ : state) list.ApplyPacket(packet);
@@ -34,7 +34,7 @@ void Unchanged(benchmark::State& state) {
 void Changed(benchmark::State& state) {
   const int32_t n = int32_t(state.range(0));
   fakes::TFakeWindow window;
-  TDeviceFrameList& list = window.list;
+  auto& list = window.list;
   const TBytes packets[2] = {Packet(n, 1), Packet(n, 1000)}; // no id in common
   size_t next = 0;
   for (auto _ : state) list.ApplyPacket(packets[next++ & 1]);
