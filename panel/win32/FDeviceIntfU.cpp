@@ -3,6 +3,7 @@
 #include "Artwork.h"
 #include "BufferedPaint.h"
 #include "DelayField.h"
+#include "PanelLayout.h"
 #include "WideText.h"
 #include "WinClipboard.h"
 #include "WinForm.h"
@@ -28,27 +29,6 @@ constexpr int kChannels = 0, kModes = 8, kIndicator = 12, kNoElement = -1;
 
 const COLORREF kTileText = RGB(0, 0, 0);
 
-struct TDesignRect {
-  int x, y, w, h;
-};
-
-// Design places (96 DPI) in the panel's client area; the body starts 25 pixels down.
-constexpr int kHeader = 25;
-TDesignRect ChannelTile(int i) { return {29 + 52 * i, kHeader + 7, 46, 66}; }
-TDesignRect ChannelLamp(int i) { return {39 + 52 * i, kHeader + 40, 25, 25}; }
-TDesignRect ChannelCaption(int i) { return {46 + 52 * i, kHeader + 13, 12, 19}; }
-TDesignRect ModeTile(int m) { return {29 + 52 * m, kHeader + 79, 46, 66}; }
-TDesignRect ModeBar(int m) { return {33 + 52 * m, kHeader + 88, 38, 10}; }
-TDesignRect ModePicture(int m) { return {32 + 52 * m, kHeader + 101, 40, 40}; }
-constexpr TDesignRect kIndicatorTile{393, kHeader + 79, 46, 66};
-constexpr TDesignRect kIndicatorBar{397, kHeader + 88, 38, 10};
-constexpr TDesignRect kIndicatorPicture{396, kHeader + 101, 40, 40};
-constexpr TDesignRect kSelectBar{8, kHeader + 8, 10, 137};
-constexpr TDesignRect kGroup{247, kHeader + 86, 129, 50};
-constexpr TDesignRect kDelayEdit{247 + 12, kHeader + 86 + 19, 50, 21};
-constexpr TDesignRect kOkButton{247 + 68, kHeader + 86 + 18, 25, 25};
-constexpr TDesignRect kCancelButton{247 + 96, kHeader + 86 + 18, 25, 25};
-
 const wchar_t* const kDigits[8] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
 
 std::u16string ToU16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
@@ -61,6 +41,8 @@ std::wstring WindowText(HWND hwnd) {
 }
 
 } // namespace
+
+using namespace q417::layout;
 
 // ---- the panel ---------------------------------------------------------------------------
 
@@ -76,13 +58,13 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
 
   // Reached with the mouse only: no WS_TABSTOP.
   gbDELAY = ::CreateWindowExW(0, WC_BUTTONW, L"DELAY (ms)", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, 0, 0, 0, hwnd,
-                              HMENU(INT_PTR(ID_GROUP)), instance, nullptr);
+                              HMENU(INT_PTR(DelayGroupId)), instance, nullptr);
   edDELAY = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_EDITW, L"0", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | ES_RIGHT, 0, 0,
-                              0, 0, hwnd, HMENU(INT_PTR(ID_DELAY)), instance, nullptr);
+                              0, 0, hwnd, HMENU(INT_PTR(DelayEditId)), instance, nullptr);
   btOK = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
-                           HMENU(INT_PTR(ID_OK)), instance, nullptr);
+                           HMENU(INT_PTR(OkButtonId)), instance, nullptr);
   btCANCEL = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
-                               HMENU(INT_PTR(ID_CANCEL)), instance, nullptr);
+                               HMENU(INT_PTR(CancelButtonId)), instance, nullptr);
   if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) {
     win32::DestroyFormWindow(fHandle);
     throw std::runtime_error("the delay field of " + name + " could not be created");
@@ -116,14 +98,14 @@ void TFDeviceIntf::Place(int top, int width) {
 
 void TFDeviceIntf::ApplyResources() {
   auto place = [&](HWND child, const TDesignRect& d) {
-    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    const RECT r = fResources.Scale(d);
     ::SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(child, WM_SETFONT, WPARAM(fResources.Normal.Get()), FALSE);
   };
-  place(gbDELAY, kGroup);
-  place(edDELAY, kDelayEdit);
-  place(btOK, kOkButton);
-  place(btCANCEL, kCancelButton);
+  place(gbDELAY, DelayGroup);
+  place(edDELAY, DelayEdit);
+  place(btOK, OkButton);
+  place(btCANCEL, CancelButton);
   if (fImages) {
     ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[0].Get()));
     ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[1].Get()));
@@ -178,43 +160,42 @@ void TFDeviceIntf::DelayFocusLost() {
 
 void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
   const float scale = float(fResources.Dpi) / USER_DEFAULT_SCREEN_DPI;
-  auto rect = [&](const TDesignRect& d) { return fResources.Scale(d.x, d.y, d.w, d.h); };
 
   ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
-  RECT header{0, 0, client.right, fResources.Scale(kHeader)};
+  RECT header{0, 0, client.right, fResources.Scale(HeaderHeight)};
   ::FillRect(dc, &header, ::GetSysColorBrush(COLOR_GRADIENTACTIVECAPTION));
 
-  artwork::DrawBar(dc, rect(kSelectBar), State().Selected(), scale);
+  artwork::DrawBar(dc, fResources.Scale(SelectBar), State().Selected(), scale);
   for (int i = 0; i < 8; ++i) {
-    artwork::DrawTile(dc, rect(ChannelTile(i)), scale);
-    artwork::DrawLamp(dc, rect(ChannelLamp(i)), State().LampLit(i + 1), scale);
+    artwork::DrawTile(dc, fResources.Scale(ChannelTile(i)), scale);
+    artwork::DrawLamp(dc, fResources.Scale(ChannelLamp(i)), State().LampLit(i + 1), scale);
   }
   const artwork::TPicture pictures[4] = {artwork::TPicture::Off, artwork::TPicture::Mode1, artwork::TPicture::Mode2,
                                          artwork::TPicture::Mode3};
   for (int m = 0; m < 4; ++m) {
-    artwork::DrawTile(dc, rect(ModeTile(m)), scale);
-    artwork::DrawBar(dc, rect(ModeBar(m)), State().ModeBarLit(m), scale);
-    artwork::DrawPicture(dc, rect(ModePicture(m)), pictures[m]);
+    artwork::DrawTile(dc, fResources.Scale(ModeTile(m)), scale);
+    artwork::DrawBar(dc, fResources.Scale(ModeBar(m)), State().ModeBarLit(m), scale);
+    artwork::DrawPicture(dc, fResources.Scale(ModePicture(m)), pictures[m]);
   }
-  artwork::DrawTile(dc, rect(kIndicatorTile), scale);
-  artwork::DrawBar(dc, rect(kIndicatorBar), State().IndicatorLit(), scale);
-  artwork::DrawPicture(dc, rect(kIndicatorPicture), artwork::TPicture::Indicator);
+  artwork::DrawTile(dc, fResources.Scale(IndicatorTile), scale);
+  artwork::DrawBar(dc, fResources.Scale(IndicatorBar), State().IndicatorLit(), scale);
+  artwork::DrawPicture(dc, fResources.Scale(IndicatorPicture), artwork::TPicture::Indicator);
 
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
   const HGDIOBJ oldFont = ::SelectObject(dc, fResources.Bold.Get());
-  RECT r = fResources.Scale(8, 6, 62, 14);
+  RECT r = fResources.Scale(DeviceIdLabel);
   ::DrawTextW(dc, L"Device ID : ", -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
-  r = fResources.Scale(70, 6, 120, 14);
+  r = fResources.Scale(DeviceIdText);
   ::DrawTextW(dc, fDeviceIdText.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   ::SelectObject(dc, fResources.Normal.Get());
-  r = fResources.Scale(244, 6, 200, 14); // right edge at 444, growing to the left
+  r = fResources.Scale(VersionText);
   ::DrawTextW(dc, fVersionText.c_str(), -1, &r, DT_RIGHT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
 
   ::SelectObject(dc, fResources.CaptionBold.Get());
   ::SetTextColor(dc, kTileText);
   for (int i = 0; i < 8; ++i) {
-    r = rect(ChannelCaption(i));
+    r = fResources.Scale(ChannelCaption(i));
     ::DrawTextW(dc, kDigits[i], 1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   }
   ::SelectObject(dc, oldFont);
@@ -222,14 +203,14 @@ void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
 
 int TFDeviceIntf::HitTest(POINT p) const {
   auto inside = [&](const TDesignRect& d) {
-    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    const RECT r = fResources.Scale(d);
     return ::PtInRect(&r, p) != FALSE;
   };
   for (int i = 0; i < 8; ++i)
     if (inside(ChannelTile(i)) || inside(ChannelLamp(i)) || inside(ChannelCaption(i))) return kChannels + i;
   for (int m = 0; m < 4; ++m)
     if (inside(ModeTile(m)) || inside(ModeBar(m)) || inside(ModePicture(m))) return kModes + m;
-  if (inside(kIndicatorTile) || inside(kIndicatorBar) || inside(kIndicatorPicture)) return kIndicator;
+  if (inside(IndicatorTile) || inside(IndicatorBar) || inside(IndicatorPicture)) return kIndicator;
   return kNoElement;
 }
 
@@ -242,7 +223,7 @@ void TFDeviceIntf::Click(int element) {
 // ---- messages ----------------------------------------------------------------------------
 
 UINT TFDeviceIntf::StateQueryMessage() noexcept {
-  static const UINT message = ::RegisterWindowMessageW(L"Q417PanelState");
+  static const UINT message = ::RegisterWindowMessageW(StateQueryMessageName);
   return message;
 }
 
@@ -254,10 +235,8 @@ LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
 LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
   if (msg == StateQueryMessage() && msg != 0) {
-    const auto field = [](int32_t v, int shift) { return uint64_t(uint32_t(v)) << shift; };
-    return LRESULT(field(State().Mode() & 0xFF, 0) | field(State().Channel() & 0xFF, 8) |
-                   field(State().Indicator() & 0xFF, 16) | field(State().Delay() & 0xFFFF, 24) |
-                   field(State().Selected(), 40) | field(State().Editing(), 41));
+    const q417::TDevicePanelState& s = State();
+    return LRESULT(EncodeShownState({s.Mode(), s.Channel(), s.Indicator(), s.Delay(), s.Selected(), s.Editing()}));
   }
   switch (msg) {
   case WM_ERASEBKGND:
@@ -294,10 +273,10 @@ LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_COMMAND: {
     const int id = LOWORD(wParam), code = HIWORD(wParam);
-    if (id == ID_DELAY && code == EN_SETFOCUS) State().edDELAYEnter();
-    else if (id == ID_DELAY && code == EN_KILLFOCUS) DelayFocusLost();
-    else if (id == ID_OK && code == BN_CLICKED) State().btOKClick();
-    else if (id == ID_CANCEL && code == BN_CLICKED) State().btCANCELClick();
+    if (id == DelayEditId && code == EN_SETFOCUS) State().edDELAYEnter();
+    else if (id == DelayEditId && code == EN_KILLFOCUS) DelayFocusLost();
+    else if (id == OkButtonId && code == BN_CLICKED) State().btOKClick();
+    else if (id == CancelButtonId && code == BN_CLICKED) State().btCANCELClick();
     return 0;
   }
   default:

@@ -6,6 +6,7 @@
 
 #include "DeviceFrameList.h"
 #include "DevicePanelState.h"
+#include "PanelLayout.h"
 #include "PanelResources.h"
 #include "WinHandles.h"
 
@@ -16,13 +17,7 @@
 class TFDeviceIntf final : private q417::IDevicePanelView, public q417::TDeviceFrame {
 public:
   static constexpr const wchar_t* ClassName = L"TFDeviceIntf";
-  static constexpr int DesignWidth = 451;
-  static constexpr int DesignHeight = 182;
-  // Control ids of the delay group's children, for assistive tools and tests.
-  enum : int { ID_GROUP = 100, ID_DELAY = 101, ID_OK = 102, ID_CANCEL = 103 };
-  // A registered message ("Q417PanelState") that any process may send to a panel; it answers
-  // what the panel shows: mode | select << 8 | indicator << 16 | delay << 24 | selected << 40
-  // | editing << 41.
+  // The state query (q417::layout::StateQueryMessageName), registered once.
   static UINT StateQueryMessage() noexcept;
 
   // A panel in owner's client area, named by its window text, shown at once. Throws when the
@@ -33,7 +28,7 @@ public:
   TFDeviceIntf& operator=(const TFDeviceIntf&) = delete;
 
   HWND Handle() const noexcept { return fHandle.Get(); }
-  int Height() const noexcept { return fResources.Scale(DesignHeight); }
+  int Height() const noexcept { return fResources.Scale(q417::layout::PanelHeight); }
 
   void OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images);
   void Place(int top, int width);

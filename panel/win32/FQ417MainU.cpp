@@ -49,7 +49,7 @@ TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
                                                            ::GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
   // Created at the 96 DPI design size, then fitted to the DPI the window gets.
-  RECT r{0, 0, DesignClientWidth, DesignClientHeight};
+  RECT r{0, 0, q417::layout::MainClientWidth, q417::layout::MainClientHeight};
   ::AdjustWindowRectEx(&r, kStyle, FALSE, 0);
   ::CreateWindowExW(0, ClassName, Caption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
                     nullptr, nullptr, instance, this);
@@ -144,7 +144,7 @@ void TForm1::CreateControls() {
   fWaiting = std::make_unique<TWaitingDisplay>(hwnd, fResources);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
   // The design size at this DPI; the first packet that changes the panels sizes it from then on.
-  SetClientSize(Scale(DesignClientWidth), Scale(DesignClientHeight));
+  SetClientSize(Scale(q417::layout::MainClientWidth), Scale(q417::layout::MainClientHeight));
   LayoutControls();
 }
 
@@ -157,9 +157,9 @@ void TForm1::ApplyDpi(UINT dpi) {
   imgButtons.Rebuild(dpi);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
   ApplyResourcesToPanels();
-  const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
-                                                     fWaiting->Height(), Scale(StatusHeight))
-                            : Scale(DesignClientHeight);
+  const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(q417::layout::PanelHeight),
+                                                     fWaiting->Height(), Scale(q417::layout::StatusHeight))
+                            : Scale(q417::layout::MainClientHeight);
   SetClientSize(::MulDiv(client.right, int(dpi), int(old)), height);
   LayoutControls();
 }
@@ -168,7 +168,7 @@ void TForm1::LayoutControls() {
   if (sbStatus == nullptr || !fWaiting) return;
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client);
-  const int h = Scale(StatusHeight);
+  const int h = Scale(q417::layout::StatusHeight);
   ::MoveWindow(sbStatus, 0, client.bottom - h, client.right, h, TRUE);
   fWaiting->Layout(client.right);
   StackFrames(fDeviceFrames.Frames());
@@ -263,8 +263,8 @@ void TForm1::SizeWindow(size_t frameCount) {
   fWaiting->Show(frameCount == 0);
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client); // top-aligned panels keep the width
-  SetClientSize(client.right, q417::ClientHeightFor(frameCount, Scale(TFDeviceIntf::DesignHeight), fWaiting->Height(),
-                                                    Scale(StatusHeight)));
+  SetClientSize(client.right, q417::ClientHeightFor(frameCount, Scale(q417::layout::PanelHeight), fWaiting->Height(),
+                                                    Scale(q417::layout::StatusHeight)));
 }
 
 void TForm1::StackFrames(const std::vector<TFDeviceIntf*>& topToBottom) {

@@ -34,9 +34,6 @@ public:
   static constexpr UINT WM_PACKETREADY = WM_USER + 1;  // wParam: queue length after the push
   static constexpr const wchar_t* Caption = L"Q417 Control App";
   static constexpr const wchar_t* ClassName = L"TQ417PanelForm";
-  static constexpr int DesignClientWidth = 449;
-  static constexpr int DesignClientHeight = 219;
-  static constexpr int StatusHeight = 19;
 
   // Creates the window (not yet shown) and runs FormCreate. Null when the window cannot be made.
   static std::unique_ptr<TForm1> Create(HINSTANCE instance);

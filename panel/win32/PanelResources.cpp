@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <string>
 
-RECT TPanelResources::Scale(int x, int y, int w, int h) const noexcept {
-  const int left = Scale(x), top = Scale(y);
-  return RECT{left, top, left + Scale(w), top + Scale(h)};
+RECT TPanelResources::Scale(const q417::layout::TDesignRect& design) const noexcept {
+  const int left = Scale(design.x), top = Scale(design.y);
+  return RECT{left, top, left + Scale(design.w), top + Scale(design.h)};
 }
 
 void TPanelResources::Rebuild(UINT dpi) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DelayField.h"
+#include "PanelLayout.h"
 #include "WinHandles.h"
 
 #include <windows.h>
@@ -16,7 +17,7 @@ struct TPanelResources {
 
   void Rebuild(UINT dpi);
   int Scale(int designPixels) const noexcept { return ::MulDiv(designPixels, int(Dpi), USER_DEFAULT_SCREEN_DPI); }
-  RECT Scale(int x, int y, int w, int h) const noexcept;
+  RECT Scale(const q417::layout::TDesignRect& design) const noexcept;
 };
 
 // The image list handed to every panel: glyph 0 is OK, glyph 1 is Cancel (16 px at 96 DPI).

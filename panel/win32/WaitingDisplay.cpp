@@ -46,10 +46,10 @@ void TWaitingDisplay::Show(bool flag) {
 
 void TWaitingDisplay::Layout(int width) {
   ::SetWindowPos(pnlFiller.Get(), nullptr, 0, 0, width, Height(), SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT gears = fResources.Scale(168, 48, 102, 102);
+  const RECT gears = fResources.Scale(q417::layout::WaitingGears);
   ::SetWindowPos(imgGears.Get(), nullptr, gears.left, gears.top, gears.right - gears.left, gears.bottom - gears.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT label = fResources.Scale(192, 156, 60, 14);
+  const RECT label = fResources.Scale(q417::layout::WaitingLabel);
   ::SetWindowPos(lblWaiting, nullptr, label.left, label.top, label.right - label.left, label.bottom - label.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   ::SendMessageW(lblWaiting, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);

@@ -2,6 +2,7 @@
 // shown while no selector is reported. The gears turn only while the display is shown.
 #pragma once
 
+#include "PanelLayout.h"
 #include "PanelResources.h"
 #include "WinHandles.h"
 
@@ -9,8 +10,6 @@
 
 class TWaitingDisplay {
 public:
-  static constexpr int DesignHeight = 193;
-
   // Creates pnlFiller with imgGears and lblWaiting in parent, shown and running.
   TWaitingDisplay(HWND parent, const TPanelResources& resources);
   ~TWaitingDisplay();
@@ -20,7 +19,7 @@ public:
   void Show(bool flag);
   bool Shown() const noexcept { return fShown; }
   void Layout(int width); // top-aligned, full width, at the resources' DPI
-  int Height() const noexcept { return fResources.Scale(DesignHeight); }
+  int Height() const noexcept { return fResources.Scale(q417::layout::WaitingHeight); }
   HWND Filler() const noexcept { return pnlFiller.Get(); }
 
 private:
