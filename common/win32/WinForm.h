@@ -1,6 +1,7 @@
-// The window-procedure plumbing of a form class T (a top-level window owned by a C++ object):
-// the object comes in as the creation parameter, WM_NCCREATE binds it to the window, and every
-// message goes to its handler with exceptions kept inside the procedure.
+// The window-procedure plumbing of a form class T (a window owned by a C++ object, top-level or
+// child): the object comes in as the creation parameter, WM_NCCREATE binds it to the window, and
+// every message goes to its handler with exceptions kept inside the procedure. An object that
+// owns windows of several classes gives each class its own handle member and handler.
 #pragma once
 
 #include "WinHandles.h"

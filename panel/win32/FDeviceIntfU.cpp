@@ -2,7 +2,11 @@
 
 #include "Artwork.h"
 #include "BufferedPaint.h"
+#include "DelayField.h"
+#include "PanelLayout.h"
 #include "WideText.h"
+#include "WinClipboard.h"
+#include "WinForm.h"
 
 #include <commctrl.h>
 
@@ -13,45 +17,17 @@ namespace {
 // The clipboard's text, read no further than its block even when another program left out the
 // terminating NUL; empty when there is none or the clipboard is held elsewhere.
 std::wstring ClipboardText(HWND owner) {
-  if (!::OpenClipboard(owner)) return {};
-  struct TClose {
-    ~TClose() { ::CloseClipboard(); }
-  } close;
-  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-  const auto* text = data ? static_cast<const wchar_t*>(::GlobalLock(data)) : nullptr;
-  if (!text) return {};
-  struct TUnlock {
-    HANDLE data;
-    ~TUnlock() { ::GlobalUnlock(data); }
-  } unlock{data};
-  return std::wstring(text, ::wcsnlen(text, ::GlobalSize(data) / sizeof(wchar_t)));
+  const win32::TClipboard clipboard(owner);
+  if (!clipboard) return {};
+  const win32::TGlobalLock<const wchar_t> text(::GetClipboardData(CF_UNICODETEXT));
+  if (!text.Get()) return {};
+  return std::wstring(text.Get(), ::wcsnlen(text.Get(), text.Count()));
 }
 
 // Elements that react to clicks: channel tiles 0..7, mode tiles 8..11, the indicator tile 12.
 constexpr int kChannels = 0, kModes = 8, kIndicator = 12, kNoElement = -1;
 
 const COLORREF kTileText = RGB(0, 0, 0);
-
-struct TDesignRect {
-  int x, y, w, h;
-};
-
-// Design places (96 DPI) in the panel's client area; the body starts 25 pixels down.
-constexpr int kHeader = 25;
-TDesignRect ChannelTile(int i) { return {29 + 52 * i, kHeader + 7, 46, 66}; }
-TDesignRect ChannelLamp(int i) { return {39 + 52 * i, kHeader + 40, 25, 25}; }
-TDesignRect ChannelCaption(int i) { return {46 + 52 * i, kHeader + 13, 12, 19}; }
-TDesignRect ModeTile(int m) { return {29 + 52 * m, kHeader + 79, 46, 66}; }
-TDesignRect ModeBar(int m) { return {33 + 52 * m, kHeader + 88, 38, 10}; }
-TDesignRect ModePicture(int m) { return {32 + 52 * m, kHeader + 101, 40, 40}; }
-constexpr TDesignRect kIndicatorTile{393, kHeader + 79, 46, 66};
-constexpr TDesignRect kIndicatorBar{397, kHeader + 88, 38, 10};
-constexpr TDesignRect kIndicatorPicture{396, kHeader + 101, 40, 40};
-constexpr TDesignRect kSelectBar{8, kHeader + 8, 10, 137};
-constexpr TDesignRect kGroup{247, kHeader + 86, 129, 50};
-constexpr TDesignRect kDelayEdit{247 + 12, kHeader + 86 + 19, 50, 21};
-constexpr TDesignRect kOkButton{247 + 68, kHeader + 86 + 18, 25, 25};
-constexpr TDesignRect kCancelButton{247 + 96, kHeader + 86 + 18, 25, 25};
 
 const wchar_t* const kDigits[8] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
 
@@ -64,79 +40,35 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-void RegisterPanelClass() {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcW; // replaced per window below
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = TFDeviceIntf::ClassName;
-  registered = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 } // namespace
 
-// ---- shared resources --------------------------------------------------------------------
-
-RECT TPanelResources::Scale(int x, int y, int w, int h) const noexcept {
-  const int left = Scale(x), top = Scale(y);
-  return RECT{left, top, left + Scale(w), top + Scale(h)};
-}
-
-void TPanelResources::Rebuild(UINT dpi) {
-  Dpi = dpi ? dpi : USER_DEFAULT_SCREEN_DPI;
-  auto font = [&](int px, int weight) {
-    return ::CreateFontW(-Scale(px), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-  };
-  Normal.Reset(font(11, FW_NORMAL));
-  Bold.Reset(font(11, FW_BOLD));
-  CaptionBold.Reset(font(16, FW_BOLD));
-  NumberFormat = UserNumberFormat();
-}
-
-void TGlyphList::Rebuild(UINT dpi) {
-  const int size = ::MulDiv(16, int(dpi ? dpi : USER_DEFAULT_SCREEN_DPI), USER_DEFAULT_SCREEN_DPI);
-  Glyphs[0].Reset(artwork::MakeGlyphIcon(artwork::TGlyph::Ok, size));
-  Glyphs[1].Reset(artwork::MakeGlyphIcon(artwork::TGlyph::Cancel, size));
-}
-
-q417::TNumberFormat UserNumberFormat() {
-  auto info = [](LCTYPE type, const wchar_t* fallback) {
-    wchar_t buffer[16] = {};
-    return ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 16) > 0 ? std::u16string(buffer, buffer + wcslen(buffer))
-                                                                           : ToU16(fallback);
-  };
-  return q417::TNumberFormat::FromWindows(info(LOCALE_SDECIMAL, L"."), info(LOCALE_STHOUSAND, L","),
-                                          info(LOCALE_SGROUPING, L"3;0"));
-}
+using namespace q417::layout;
 
 // ---- the panel ---------------------------------------------------------------------------
 
 TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelResources& resources)
-    : fResources(resources) {
-  RegisterPanelClass();
+    : TDeviceFrame(static_cast<q417::IDevicePanelView&>(*this)), fResources(resources) {
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  win32::RegisterFormClass(instance, ClassName, WindowProc);
   const std::wstring wideName = win32::Widen(name);
-  HWND hwnd = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, wideName.c_str(),
-                                WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, owner, nullptr, instance, nullptr);
+  ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, wideName.c_str(), WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0,
+                    0, 0, 0, owner, nullptr, instance, this);
+  const HWND hwnd = fHandle.Get();
   if (!hwnd) throw std::runtime_error("the device panel " + name + " could not be created");
-  fHandle.Reset(hwnd);
-  ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
 
   // Reached with the mouse only: no WS_TABSTOP.
   gbDELAY = ::CreateWindowExW(0, WC_BUTTONW, L"DELAY (ms)", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, 0, 0, 0, hwnd,
-                              HMENU(INT_PTR(ID_GROUP)), instance, nullptr);
+                              HMENU(INT_PTR(DelayGroupId)), instance, nullptr);
   edDELAY = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_EDITW, L"0", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | ES_RIGHT, 0, 0,
-                              0, 0, hwnd, HMENU(INT_PTR(ID_DELAY)), instance, nullptr);
+                              0, 0, hwnd, HMENU(INT_PTR(DelayEditId)), instance, nullptr);
   btOK = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
-                           HMENU(INT_PTR(ID_OK)), instance, nullptr);
+                           HMENU(INT_PTR(OkButtonId)), instance, nullptr);
   btCANCEL = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
-                               HMENU(INT_PTR(ID_CANCEL)), instance, nullptr);
-  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) throw std::runtime_error("the delay field of " + name + " could not be created");
+                               HMENU(INT_PTR(CancelButtonId)), instance, nullptr);
+  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) {
+    win32::DestroyFormWindow(fHandle);
+    throw std::runtime_error("the delay field of " + name + " could not be created");
+  }
   // The group box lies under the controls it frames.
   ::SetWindowPos(gbDELAY, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ::SetWindowSubclass(edDELAY, DelayEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
@@ -146,15 +78,15 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
 }
 
 TFDeviceIntf::~TFDeviceIntf() {
-  if (HWND hwnd = fHandle.Get()) {
+  if (fHandle) {
     ::RemoveWindowSubclass(edDELAY, DelayEditProc, 1);
     ::RemoveWindowSubclass(gbDELAY, GroupProc, 1);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
   }
+  win32::DestroyFormWindow(fHandle);
 }
 
 void TFDeviceIntf::OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images) {
-  fState.OnCreate(deviceId, versionId);
+  State().OnCreate(deviceId, versionId);
   fImages = &images;
   ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[0].Get()));
   ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(images.Glyphs[1].Get()));
@@ -166,20 +98,20 @@ void TFDeviceIntf::Place(int top, int width) {
 
 void TFDeviceIntf::ApplyResources() {
   auto place = [&](HWND child, const TDesignRect& d) {
-    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    const RECT r = fResources.Scale(d);
     ::SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(child, WM_SETFONT, WPARAM(fResources.Normal.Get()), FALSE);
   };
-  place(gbDELAY, kGroup);
-  place(edDELAY, kDelayEdit);
-  place(btOK, kOkButton);
-  place(btCANCEL, kCancelButton);
+  place(gbDELAY, DelayGroup);
+  place(edDELAY, DelayEdit);
+  place(btOK, OkButton);
+  place(btCANCEL, CancelButton);
   if (fImages) {
     ::SendMessageW(btOK, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[0].Get()));
     ::SendMessageW(btCANCEL, BM_SETIMAGE, IMAGE_ICON, LPARAM(fImages->Glyphs[1].Get()));
   }
   // The number format may have changed with the resources: show the value in the new form.
-  if (!fState.Editing()) SetDelayField(fFieldValue);
+  if (!State().Editing()) SetDelayField(fFieldValue);
   ::InvalidateRect(fHandle.Get(), nullptr, TRUE);
 }
 
@@ -187,10 +119,10 @@ void TFDeviceIntf::ApplyResources() {
 
 uint32_t TFDeviceIntf::LitMask() const {
   uint32_t mask = 0;
-  for (int n = 1; n <= 8; ++n) mask |= uint32_t(fState.LampLit(n)) << (n - 1);
-  for (int m = 0; m <= 3; ++m) mask |= uint32_t(fState.ModeBarLit(m)) << (8 + m);
-  mask |= uint32_t(fState.IndicatorLit()) << 12;
-  mask |= uint32_t(fState.Selected()) << 13;
+  for (int n = 1; n <= 8; ++n) mask |= uint32_t(State().LampLit(n)) << (n - 1);
+  for (int m = 0; m <= 3; ++m) mask |= uint32_t(State().ModeBarLit(m)) << (8 + m);
+  mask |= uint32_t(State().IndicatorLit()) << 12;
+  mask |= uint32_t(State().Selected()) << 13;
   return mask;
 }
 
@@ -228,43 +160,42 @@ void TFDeviceIntf::DelayFocusLost() {
 
 void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
   const float scale = float(fResources.Dpi) / USER_DEFAULT_SCREEN_DPI;
-  auto rect = [&](const TDesignRect& d) { return fResources.Scale(d.x, d.y, d.w, d.h); };
 
   ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
-  RECT header{0, 0, client.right, fResources.Scale(kHeader)};
+  RECT header{0, 0, client.right, fResources.Scale(HeaderHeight)};
   ::FillRect(dc, &header, ::GetSysColorBrush(COLOR_GRADIENTACTIVECAPTION));
 
-  artwork::DrawBar(dc, rect(kSelectBar), fState.Selected(), scale);
+  artwork::DrawBar(dc, fResources.Scale(SelectBar), State().Selected(), scale);
   for (int i = 0; i < 8; ++i) {
-    artwork::DrawTile(dc, rect(ChannelTile(i)), scale);
-    artwork::DrawLamp(dc, rect(ChannelLamp(i)), fState.LampLit(i + 1), scale);
+    artwork::DrawTile(dc, fResources.Scale(ChannelTile(i)), scale);
+    artwork::DrawLamp(dc, fResources.Scale(ChannelLamp(i)), State().LampLit(i + 1), scale);
   }
   const artwork::TPicture pictures[4] = {artwork::TPicture::Off, artwork::TPicture::Mode1, artwork::TPicture::Mode2,
                                          artwork::TPicture::Mode3};
   for (int m = 0; m < 4; ++m) {
-    artwork::DrawTile(dc, rect(ModeTile(m)), scale);
-    artwork::DrawBar(dc, rect(ModeBar(m)), fState.ModeBarLit(m), scale);
-    artwork::DrawPicture(dc, rect(ModePicture(m)), pictures[m]);
+    artwork::DrawTile(dc, fResources.Scale(ModeTile(m)), scale);
+    artwork::DrawBar(dc, fResources.Scale(ModeBar(m)), State().ModeBarLit(m), scale);
+    artwork::DrawPicture(dc, fResources.Scale(ModePicture(m)), pictures[m]);
   }
-  artwork::DrawTile(dc, rect(kIndicatorTile), scale);
-  artwork::DrawBar(dc, rect(kIndicatorBar), fState.IndicatorLit(), scale);
-  artwork::DrawPicture(dc, rect(kIndicatorPicture), artwork::TPicture::Indicator);
+  artwork::DrawTile(dc, fResources.Scale(IndicatorTile), scale);
+  artwork::DrawBar(dc, fResources.Scale(IndicatorBar), State().IndicatorLit(), scale);
+  artwork::DrawPicture(dc, fResources.Scale(IndicatorPicture), artwork::TPicture::Indicator);
 
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
   const HGDIOBJ oldFont = ::SelectObject(dc, fResources.Bold.Get());
-  RECT r = fResources.Scale(8, 6, 62, 14);
+  RECT r = fResources.Scale(DeviceIdLabel);
   ::DrawTextW(dc, L"Device ID : ", -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
-  r = fResources.Scale(70, 6, 120, 14);
+  r = fResources.Scale(DeviceIdText);
   ::DrawTextW(dc, fDeviceIdText.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   ::SelectObject(dc, fResources.Normal.Get());
-  r = fResources.Scale(244, 6, 200, 14); // right edge at 444, growing to the left
+  r = fResources.Scale(VersionText);
   ::DrawTextW(dc, fVersionText.c_str(), -1, &r, DT_RIGHT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
 
   ::SelectObject(dc, fResources.CaptionBold.Get());
   ::SetTextColor(dc, kTileText);
   for (int i = 0; i < 8; ++i) {
-    r = rect(ChannelCaption(i));
+    r = fResources.Scale(ChannelCaption(i));
     ::DrawTextW(dc, kDigits[i], 1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   }
   ::SelectObject(dc, oldFont);
@@ -272,47 +203,40 @@ void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
 
 int TFDeviceIntf::HitTest(POINT p) const {
   auto inside = [&](const TDesignRect& d) {
-    const RECT r = fResources.Scale(d.x, d.y, d.w, d.h);
+    const RECT r = fResources.Scale(d);
     return ::PtInRect(&r, p) != FALSE;
   };
   for (int i = 0; i < 8; ++i)
     if (inside(ChannelTile(i)) || inside(ChannelLamp(i)) || inside(ChannelCaption(i))) return kChannels + i;
   for (int m = 0; m < 4; ++m)
     if (inside(ModeTile(m)) || inside(ModeBar(m)) || inside(ModePicture(m))) return kModes + m;
-  if (inside(kIndicatorTile) || inside(kIndicatorBar) || inside(kIndicatorPicture)) return kIndicator;
+  if (inside(IndicatorTile) || inside(IndicatorBar) || inside(IndicatorPicture)) return kIndicator;
   return kNoElement;
 }
 
 void TFDeviceIntf::Click(int element) {
-  if (element >= kChannels && element < kModes) fState.shChxClick(int32_t(1) << (element - kChannels));
-  else if (element >= kModes && element < kIndicator) fState.OnClickSetMode(element - kModes);
-  else if (element == kIndicator) fState.JvShape9Click();
+  if (element >= kChannels && element < kModes) State().shChxClick(int32_t(1) << (element - kChannels));
+  else if (element >= kModes && element < kIndicator) State().OnClickSetMode(element - kModes);
+  else if (element == kIndicator) State().JvShape9Click();
 }
 
 // ---- messages ----------------------------------------------------------------------------
 
 UINT TFDeviceIntf::StateQueryMessage() noexcept {
-  static const UINT message = ::RegisterWindowMessageW(L"Q417PanelState");
+  static const UINT message = ::RegisterWindowMessageW(StateQueryMessageName);
   return message;
 }
 
 LRESULT CALLBACK TFDeviceIntf::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
-  auto* self = reinterpret_cast<TFDeviceIntf*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  try {
-    return self->HandleMessage(msg, wParam, lParam);
-  } catch (...) {
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
+  return win32::FormWindowProc<TFDeviceIntf, &TFDeviceIntf::fHandle, &TFDeviceIntf::HandleMessage>(hwnd, msg, wParam,
+                                                                                                   lParam);
 }
 
 LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   const HWND hwnd = fHandle.Get();
   if (msg == StateQueryMessage() && msg != 0) {
-    const auto field = [](int32_t v, int shift) { return uint64_t(uint32_t(v)) << shift; };
-    return LRESULT(field(fState.Mode() & 0xFF, 0) | field(fState.Channel() & 0xFF, 8) |
-                   field(fState.Indicator() & 0xFF, 16) | field(fState.Delay() & 0xFFFF, 24) |
-                   field(fState.Selected(), 40) | field(fState.Editing(), 41));
+    const q417::TDevicePanelState& s = State();
+    return LRESULT(EncodeShownState({s.Mode(), s.Channel(), s.Indicator(), s.Delay(), s.Selected(), s.Editing()}));
   }
   switch (msg) {
   case WM_ERASEBKGND:
@@ -349,10 +273,10 @@ LRESULT TFDeviceIntf::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_COMMAND: {
     const int id = LOWORD(wParam), code = HIWORD(wParam);
-    if (id == ID_DELAY && code == EN_SETFOCUS) fState.edDELAYEnter();
-    else if (id == ID_DELAY && code == EN_KILLFOCUS) DelayFocusLost();
-    else if (id == ID_OK && code == BN_CLICKED) fState.btOKClick();
-    else if (id == ID_CANCEL && code == BN_CLICKED) fState.btCANCELClick();
+    if (id == DelayEditId && code == EN_SETFOCUS) State().edDELAYEnter();
+    else if (id == DelayEditId && code == EN_KILLFOCUS) DelayFocusLost();
+    else if (id == OkButtonId && code == BN_CLICKED) State().btOKClick();
+    else if (id == CancelButtonId && code == BN_CLICKED) State().btCANCELClick();
     return 0;
   }
   default:

@@ -4,47 +4,20 @@
 // it, hit-tests the tiles and turns the controls' notifications into the state's handlers.
 #pragma once
 
-#include "DelayField.h"
 #include "DeviceFrameList.h"
 #include "DevicePanelState.h"
+#include "PanelLayout.h"
+#include "PanelResources.h"
 #include "WinHandles.h"
 
 #include <windows.h>
 
 #include <string>
 
-// What every panel of one window shares at the window's current DPI and locale.
-struct TPanelResources {
-  UINT Dpi = USER_DEFAULT_SCREEN_DPI;
-  win32::TFont Normal;     // Tahoma 11 px
-  win32::TFont Bold;       // Tahoma 11 px bold
-  win32::TFont CaptionBold; // Tahoma 16 px bold, the channel digits
-  q417::TNumberFormat NumberFormat;
-
-  void Rebuild(UINT dpi);
-  int Scale(int designPixels) const noexcept { return ::MulDiv(designPixels, int(Dpi), USER_DEFAULT_SCREEN_DPI); }
-  RECT Scale(int x, int y, int w, int h) const noexcept;
-};
-
-// The image list handed to every panel: glyph 0 is OK, glyph 1 is Cancel (16 px at 96 DPI).
-struct TGlyphList {
-  win32::TIcon Glyphs[2];
-  void Rebuild(UINT dpi);
-};
-
-// The user's decimal separator, grouping separator and grouping.
-q417::TNumberFormat UserNumberFormat();
-
-class TFDeviceIntf final : public q417::IDeviceFrame, private q417::IDevicePanelView {
+class TFDeviceIntf final : private q417::IDevicePanelView, public q417::TDeviceFrame {
 public:
   static constexpr const wchar_t* ClassName = L"TFDeviceIntf";
-  static constexpr int DesignWidth = 451;
-  static constexpr int DesignHeight = 182;
-  // Control ids of the delay group's children, for assistive tools and tests.
-  enum : int { ID_GROUP = 100, ID_DELAY = 101, ID_OK = 102, ID_CANCEL = 103 };
-  // A registered message ("Q417PanelState") that any process may send to a panel; it answers
-  // what the panel shows: mode | select << 8 | indicator << 16 | delay << 24 | selected << 40
-  // | editing << 41.
+  // The state query (q417::layout::StateQueryMessageName), registered once.
   static UINT StateQueryMessage() noexcept;
 
   // A panel in owner's client area, named by its window text, shown at once. Throws when the
@@ -55,20 +28,12 @@ public:
   TFDeviceIntf& operator=(const TFDeviceIntf&) = delete;
 
   HWND Handle() const noexcept { return fHandle.Get(); }
-  q417::TDevicePanelState& State() noexcept { return fState; }
-  int Height() const noexcept { return fResources.Scale(DesignHeight); }
+  int Height() const noexcept { return fResources.Scale(q417::layout::PanelHeight); }
 
   void OnCreate(int32_t deviceId, int32_t versionId, const TGlyphList& images);
   void Place(int top, int width);
   // The shared resources changed (DPI or locale): fonts, control places, glyphs.
   void ApplyResources();
-
-  // IDeviceFrame
-  int32_t DeviceID() const override { return fState.DeviceID(); }
-  void SetDeviceState(const TQ417DeviceState& state) override { fState.SetDeviceState(state); }
-  void GetDeviceState(TQ417DeviceState& state) override { fState.GetDeviceState(state); }
-  void SelectDevice(const q417::IDeviceFrame* sender) override { fState.SelectDevice(sender == this ? &fState : nullptr); }
-  void OnKeyPress(char16_t& key) override { fState.OnKeyPress(key); }
 
 private:
   // IDevicePanelView
@@ -94,7 +59,6 @@ private:
   const TGlyphList* fImages = nullptr;
   win32::TWindow fHandle;
   HWND gbDELAY = nullptr, edDELAY = nullptr, btOK = nullptr, btCANCEL = nullptr; // children of fHandle
-  q417::TDevicePanelState fState{*this};
   std::wstring fDeviceIdText = L"<NONE>";
   std::wstring fVersionText = L"Version : ";
   double fFieldValue = 0;          // the delay field's value, in milliseconds

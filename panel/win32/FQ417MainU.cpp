@@ -49,7 +49,7 @@ TForm1::TForm1(HINSTANCE instance) : fInstance(instance) {
                                                            ::GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
   // Created at the 96 DPI design size, then fitted to the DPI the window gets.
-  RECT r{0, 0, DesignClientWidth, DesignClientHeight};
+  RECT r{0, 0, q417::layout::MainClientWidth, q417::layout::MainClientHeight};
   ::AdjustWindowRectEx(&r, kStyle, FALSE, 0);
   ::CreateWindowExW(0, ClassName, Caption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
                     nullptr, nullptr, instance, this);
@@ -102,7 +102,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_SETTINGCHANGE:
     if (lParam && std::wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"intl") == 0) {
       fResources.NumberFormat = UserNumberFormat();
-      for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
+      ApplyResourcesToPanels();
     }
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_CHAR: {
@@ -144,7 +144,7 @@ void TForm1::CreateControls() {
   fWaiting = std::make_unique<TWaitingDisplay>(hwnd, fResources);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
   // The design size at this DPI; the first packet that changes the panels sizes it from then on.
-  SetClientSize(Scale(DesignClientWidth), Scale(DesignClientHeight));
+  SetClientSize(Scale(q417::layout::MainClientWidth), Scale(q417::layout::MainClientHeight));
   LayoutControls();
 }
 
@@ -156,10 +156,10 @@ void TForm1::ApplyDpi(UINT dpi) {
   fResources.Rebuild(dpi);
   imgButtons.Rebuild(dpi);
   ::SendMessageW(sbStatus, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
-  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i)).ApplyResources();
-  const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(TFDeviceIntf::DesignHeight),
-                                                     fWaiting->Height(), Scale(StatusHeight))
-                            : Scale(DesignClientHeight);
+  ApplyResourcesToPanels();
+  const int height = fSized ? q417::ClientHeightFor(fDeviceFrames.Count(), Scale(q417::layout::PanelHeight),
+                                                     fWaiting->Height(), Scale(q417::layout::StatusHeight))
+                            : Scale(q417::layout::MainClientHeight);
   SetClientSize(::MulDiv(client.right, int(dpi), int(old)), height);
   LayoutControls();
 }
@@ -168,15 +168,14 @@ void TForm1::LayoutControls() {
   if (sbStatus == nullptr || !fWaiting) return;
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client);
-  const int h = Scale(StatusHeight);
+  const int h = Scale(q417::layout::StatusHeight);
   ::MoveWindow(sbStatus, 0, client.bottom - h, client.right, h, TRUE);
   fWaiting->Layout(client.right);
-  int top = 0;
-  for (size_t i = 0; i < fDeviceFrames.Count(); ++i) {
-    auto& frame = static_cast<TFDeviceIntf&>(fDeviceFrames.Frame(i));
-    frame.Place(top, client.right);
-    top += frame.Height();
-  }
+  StackFrames(fDeviceFrames.Frames());
+}
+
+void TForm1::ApplyResourcesToPanels() {
+  for (TFDeviceIntf* frame : fDeviceFrames.Frames()) frame->ApplyResources();
 }
 
 void TForm1::SetClientSize(int width, int height) {
@@ -247,7 +246,7 @@ void TForm1::GetDeviceState(int32_t index, TQ417DeviceState& state) { fDeviceFra
 
 // ---- the device panels -------------------------------------------------------------------
 
-std::unique_ptr<q417::IDeviceFrame> TForm1::CreateDeviceFrame(int32_t deviceId, int32_t versionId) {
+std::unique_ptr<TFDeviceIntf> TForm1::CreateDeviceFrame(int32_t deviceId, int32_t versionId) {
   auto frame = std::make_unique<TFDeviceIntf>(fHandle.Get(), q417::DeviceFrameName(deviceId), fResources);
   TFDeviceIntf* created = frame.get();
   created->State().OnChange = [this](q417::TDevicePanelState&, int32_t) { DeviceChanged(); };
@@ -264,22 +263,21 @@ void TForm1::SizeWindow(size_t frameCount) {
   fWaiting->Show(frameCount == 0);
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client); // top-aligned panels keep the width
-  SetClientSize(client.right, q417::ClientHeightFor(frameCount, Scale(TFDeviceIntf::DesignHeight), fWaiting->Height(),
-                                                    Scale(StatusHeight)));
+  SetClientSize(client.right, q417::ClientHeightFor(frameCount, Scale(q417::layout::PanelHeight), fWaiting->Height(),
+                                                    Scale(q417::layout::StatusHeight)));
 }
 
-void TForm1::StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) {
+void TForm1::StackFrames(const std::vector<TFDeviceIntf*>& topToBottom) {
   RECT client{};
   ::GetClientRect(fHandle.Get(), &client);
   int top = 0;
-  for (q417::IDeviceFrame* f : topToBottom) {
-    auto* frame = static_cast<TFDeviceIntf*>(f);
+  for (TFDeviceIntf* frame : topToBottom) {
     frame->Place(top, client.right);
     top += frame->Height();
   }
 }
 
-void TForm1::DeviceFrameSelect(const q417::IDeviceFrame* sender) { fDeviceFrames.DeviceFrameSelect(sender); }
+void TForm1::DeviceFrameSelect(const q417::TDeviceFrame* sender) { fDeviceFrames.DeviceFrameSelect(sender); }
 void TForm1::FormKeyPress(char16_t& key) { fDeviceFrames.FormKeyPress(key); }
 
 // ---- the library's entry points ---------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "DeviceFrameList.h"
 #include "FDeviceIntfU.h"
 #include "NVQ417Hdr.h"
+#include "PanelResources.h"
 #include "SharedPacketQueue.h"
 #include "UpdateCycle.h"
 #include "WinHandles.h"
@@ -27,15 +28,12 @@ void WINAPI UpdateCallback(int32_t Unused, const uint8_t* Data, int32_t Length, 
 
 class TForm1 final : private q417::IUpdateCycleWindow,
                      private q417::IDeviceLibrary,
-                     private q417::IDeviceFrameHost {
+                     private q417::IDeviceFrameHost<TFDeviceIntf> {
 public:
   static constexpr UINT WM_INITDONE = WM_USER;         // wParam: the initialisation result
   static constexpr UINT WM_PACKETREADY = WM_USER + 1;  // wParam: queue length after the push
   static constexpr const wchar_t* Caption = L"Q417 Control App";
   static constexpr const wchar_t* ClassName = L"TQ417PanelForm";
-  static constexpr int DesignClientWidth = 449;
-  static constexpr int DesignClientHeight = 219;
-  static constexpr int StatusHeight = 19;
 
   // Creates the window (not yet shown) and runs FormCreate. Null when the window cannot be made.
   static std::unique_ptr<TForm1> Create(HINSTANCE instance);
@@ -46,13 +44,13 @@ public:
   HWND Handle() const noexcept { return fHandle.Get(); }
   std::wstring StatusText() const;
   const q417::TUpdateCycle& Cycle() const noexcept { return *fCycle; }
-  const q417::TDeviceFrameList& DeviceFrames() const noexcept { return fDeviceFrames; }
+  const q417::TDeviceFrameList<TFDeviceIntf>& DeviceFrames() const noexcept { return fDeviceFrames; }
   bool Waiting() const noexcept { return fWaiting && fWaiting->Shown(); }
 
   // An operator change on a device panel: every panel's state goes out as one table.
   void DeviceChanged();
   // A panel asks to be the selected one.
-  void DeviceFrameSelect(const q417::IDeviceFrame* sender);
+  void DeviceFrameSelect(const q417::TDeviceFrame* sender);
   // A character typed while no control of the window has the keyboard focus.
   void FormKeyPress(char16_t& key);
 
@@ -64,6 +62,8 @@ private:
   void CreateControls();
   void ApplyDpi(UINT dpi);
   void LayoutControls();
+  // The panels take the resources as they are now (DPI or locale changed).
+  void ApplyResourcesToPanels();
   void SetClientSize(int width, int height);
   int Scale(int designPixels) const noexcept { return fResources.Scale(designPixels); }
 
@@ -85,9 +85,9 @@ private:
   void GetDeviceState(int32_t index, TQ417DeviceState& state) override;
 
   // IDeviceFrameHost
-  std::unique_ptr<q417::IDeviceFrame> CreateDeviceFrame(int32_t deviceId, int32_t versionId) override;
+  std::unique_ptr<TFDeviceIntf> CreateDeviceFrame(int32_t deviceId, int32_t versionId) override;
   void SizeWindow(size_t frameCount) override;
-  void StackFrames(const std::vector<q417::IDeviceFrame*>& topToBottom) override;
+  void StackFrames(const std::vector<TFDeviceIntf*>& topToBottom) override;
 
   // IDeviceLibrary: the library's entry points with this window as user data.
   int32_t Initialise(int32_t* ref) override;
@@ -108,5 +108,6 @@ private:
   win32::TWinTimer tmrPoll{1, q417::TUpdateCycle::PollPeriodMs, win32::TWinTimer::FirstTickAtOnce};
   win32::TWinTimer tmrWatchDog{2, q417::TUpdateCycle::WatchDogPeriodMs, win32::TWinTimer::FirstTickAfterPeriod};
   std::unique_ptr<q417::TUpdateCycle> fCycle;
-  q417::TDeviceFrameList fDeviceFrames{static_cast<q417::IDeviceFrameHost&>(*this)}; // owns the panels
+  // Owns the panels.
+  q417::TDeviceFrameList<TFDeviceIntf> fDeviceFrames{static_cast<q417::IDeviceFrameHost<TFDeviceIntf>&>(*this)};
 };

@@ -2,6 +2,7 @@
 
 #include "Artwork.h"
 #include "BufferedPaint.h"
+#include "WinForm.h"
 
 #include <stdexcept>
 
@@ -13,56 +14,60 @@ constexpr float kDegreesPerFrame = 4.0f; // a turn of the large gear every 4.5 s
 constexpr const wchar_t* kFillerClass = L"TQ417Filler";
 constexpr const wchar_t* kGearsClass = L"TQ417Gears";
 
-void RegisterOnce(const wchar_t* name, WNDPROC proc) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpszClassName = name;
-  ::RegisterClassExW(&wc);
-}
-
 } // namespace
 
 TWaitingDisplay::TWaitingDisplay(HWND parent, const TPanelResources& resources) : fResources(resources) {
-  RegisterOnce(kFillerClass, FillerProc);
-  RegisterOnce(kGearsClass, GearsProc);
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  pnlFiller = ::CreateWindowExW(0, kFillerClass, L"pnlFiller", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                                parent, nullptr, instance, nullptr);
+  win32::RegisterFormClass(instance, kFillerClass, FillerProc);
+  win32::RegisterFormClass(instance, kGearsClass, GearsProc);
+  ::CreateWindowExW(0, kFillerClass, L"pnlFiller", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0, parent, nullptr,
+                    instance, this);
   if (!pnlFiller) throw std::runtime_error("the waiting display could not be created");
-  imgGears = ::CreateWindowExW(0, kGearsClass, L"imgGears", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, pnlFiller, nullptr,
-                               instance, nullptr);
+  ::CreateWindowExW(0, kGearsClass, L"imgGears", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, pnlFiller.Get(), nullptr, instance,
+                    this);
   lblWaiting = ::CreateWindowExW(0, L"STATIC", L"Waiting ...", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0,
-                                 0, pnlFiller, nullptr, instance, nullptr);
-  ::SetWindowLongPtrW(imgGears, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ::SetTimer(imgGears, kAnimationTimer, kFrameMs, nullptr);
+                                 0, pnlFiller.Get(), nullptr, instance, nullptr);
+  ::SetTimer(imgGears.Get(), kAnimationTimer, kFrameMs, nullptr);
+}
+
+TWaitingDisplay::~TWaitingDisplay() {
+  win32::DestroyFormWindow(imgGears);
+  win32::DestroyFormWindow(pnlFiller);
 }
 
 void TWaitingDisplay::Show(bool flag) {
   if (flag == fShown) return;
   fShown = flag;
-  ::ShowWindow(pnlFiller, flag ? SW_SHOWNA : SW_HIDE);
+  ::ShowWindow(pnlFiller.Get(), flag ? SW_SHOWNA : SW_HIDE);
   ::ShowWindow(lblWaiting, flag ? SW_SHOWNA : SW_HIDE);
-  if (flag) ::SetTimer(imgGears, kAnimationTimer, kFrameMs, nullptr);
-  else ::KillTimer(imgGears, kAnimationTimer);
+  if (flag) ::SetTimer(imgGears.Get(), kAnimationTimer, kFrameMs, nullptr);
+  else ::KillTimer(imgGears.Get(), kAnimationTimer);
 }
 
 void TWaitingDisplay::Layout(int width) {
-  ::SetWindowPos(pnlFiller, nullptr, 0, 0, width, Height(), SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT gears = fResources.Scale(168, 48, 102, 102);
-  ::SetWindowPos(imgGears, nullptr, gears.left, gears.top, gears.right - gears.left, gears.bottom - gears.top,
+  ::SetWindowPos(pnlFiller.Get(), nullptr, 0, 0, width, Height(), SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT gears = fResources.Scale(q417::layout::WaitingGears);
+  ::SetWindowPos(imgGears.Get(), nullptr, gears.left, gears.top, gears.right - gears.left, gears.bottom - gears.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-  const RECT label = fResources.Scale(192, 156, 60, 14);
+  const RECT label = fResources.Scale(q417::layout::WaitingLabel);
   ::SetWindowPos(lblWaiting, nullptr, label.left, label.top, label.right - label.left, label.bottom - label.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   ::SendMessageW(lblWaiting, WM_SETFONT, WPARAM(fResources.Normal.Get()), TRUE);
-  ::InvalidateRect(pnlFiller, nullptr, TRUE);
+  ::InvalidateRect(pnlFiller.Get(), nullptr, TRUE);
 }
 
 LRESULT CALLBACK TWaitingDisplay::FillerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  return win32::FormWindowProc<TWaitingDisplay, &TWaitingDisplay::pnlFiller, &TWaitingDisplay::HandleFillerMessage>(
+      hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TWaitingDisplay::GearsProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
+  return win32::FormWindowProc<TWaitingDisplay, &TWaitingDisplay::imgGears, &TWaitingDisplay::HandleGearsMessage>(
+      hwnd, msg, wParam, lParam);
+}
+
+LRESULT TWaitingDisplay::HandleFillerMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const HWND hwnd = pnlFiller.Get();
   switch (msg) {
   case WM_PAINT: {
     // A flat one-pixel border around the button face.
@@ -83,13 +88,12 @@ LRESULT CALLBACK TWaitingDisplay::FillerProc(HWND hwnd, UINT msg, WPARAM wParam,
   }
 }
 
-LRESULT CALLBACK TWaitingDisplay::GearsProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
-  auto* self = reinterpret_cast<TWaitingDisplay*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+LRESULT TWaitingDisplay::HandleGearsMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const HWND hwnd = imgGears.Get();
   switch (msg) {
   case WM_TIMER:
-    if (self && wParam == kAnimationTimer) {
-      self->fAngle = self->fAngle + kDegreesPerFrame >= 360.0f ? self->fAngle + kDegreesPerFrame - 360.0f
-                                                                 : self->fAngle + kDegreesPerFrame;
+    if (wParam == kAnimationTimer) {
+      fAngle = fAngle + kDegreesPerFrame >= 360.0f ? fAngle + kDegreesPerFrame - 360.0f : fAngle + kDegreesPerFrame;
       ::InvalidateRect(hwnd, nullptr, FALSE);
     }
     return 0;
@@ -97,7 +101,7 @@ LRESULT CALLBACK TWaitingDisplay::GearsProc(HWND hwnd, UINT msg, WPARAM wParam, 
     return 1;
   case WM_PAINT:
     win32::PaintBuffered(hwnd, [&](HDC dc, const RECT& client) {
-      artwork::DrawGears(dc, client, self ? self->fAngle : 0.0f, ::GetSysColor(COLOR_BTNFACE));
+      artwork::DrawGears(dc, client, fAngle, ::GetSysColor(COLOR_BTNFACE));
     });
     return 0;
   case WM_DESTROY:

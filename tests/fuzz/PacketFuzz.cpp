@@ -4,7 +4,7 @@
 // back the same, and the panel list follows the packet; the table built from the panels applies
 // to them as a no-op and gives the same panels in a new list.
 #include "FuzzCheck.h"
-#include "PanelFakes.h"
+#include "PanelListCheck.h"
 #include "Q417Packet.h"
 
 #include <cstring>
@@ -101,7 +101,7 @@ void CheckVersionText(const std::vector<TQ417DeviceState>& records) {
 }
 
 void CheckPanelList(std::span<const uint8_t> packet) {
-  fuzz::PanelWindow window;
+  fakes::TFakeWindow window;
   fuzz::TListSnapshot none(window);
   window.list.ApplyPacket(packet);
   fuzz::CheckListFollowsPacket(window, packet, none);
@@ -125,11 +125,11 @@ void CheckPanelList(std::span<const uint8_t> packet) {
   fuzz::TListSnapshot shown(window);
   window.list.ApplyPacket(table);
   fuzz::CheckListFollowsPacket(window, table, shown);
-  fuzz::PanelWindow other;
+  fakes::TFakeWindow other;
   other.list.ApplyPacket(table);
   FUZZ_CHECK(other.Ids() == window.Ids());
   for (size_t i = 0; i < other.list.Count(); ++i) {
-    const q417::TDevicePanelState &a = other.At(i).state, &b = window.At(i).state;
+    const q417::TDevicePanelState &a = other.At(i).State(), &b = window.At(i).State();
     FUZZ_CHECK(a.Mode() == b.Mode() && a.Channel() == b.Channel() && a.Indicator() == b.Indicator() &&
                a.Delay() == b.Delay());
   }

@@ -20,6 +20,7 @@
 #include "DelayField.h"
 #include "FuzzCheck.h"
 #include "PanelFakes.h"
+#include "PanelListCheck.h"
 #include "SharedPacketQueue.h"
 #include "UpdateCycle.h"
 
@@ -34,9 +35,24 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-class Harness : public IDeviceLibrary, public IUpdateCycleWindow {
+class Harness : public IUpdateCycleWindow {
 public:
   Harness() {
+    library.onCall = [this](const fakes::TFakeCall& call) {
+      if (call.kind == 'I') return;
+      if (call.kind == 'C') {
+        FUZZ_CHECK(call.ref != 0);
+        return;
+      }
+      ++fUpdates;
+      if (call.kind == 'P') {
+        FUZZ_CHECK(call.ref != 0);
+      } else {
+        CheckTable(call.table.data());
+        ++fTables;
+      }
+      fLastResult = call.result;
+    };
     panels.onChange = [this] {
       const size_t tables = fTables;
       fSendingAtOnce = true;
@@ -52,6 +68,10 @@ public:
     while (!in.Empty()) {
       const int step = in.Byte() % 8;
       if (!created && step != 6) { // results given first are the initialisation's
+        if (!library.results.empty()) {
+          library.initResult = library.results.front();
+          library.results.pop_front();
+        }
         cycle.FormCreate();
         created = true;
       }
@@ -72,11 +92,11 @@ public:
         break;
       }
       case 5: Operate(in); break;
-      case 6: fResults.push_back(in.Le32()); break;
+      case 6: library.results.push_back(in.Le32()); break;
       case 7: {
         const int32_t id = in.Le32();
-        if (in.Byte() % 2) panels.failCreate = [id](int32_t created) { return created == id; };
-        else panels.failCreate = nullptr;
+        if (in.Byte() % 2) panels.failOn = id;
+        else panels.failOn.reset();
         break;
       }
       }
@@ -86,23 +106,6 @@ public:
     }
     if (created) cycle.FormClose();
   }
-
-  // The device API library.
-  int32_t Initialise(int32_t* ref) override {
-    *ref = 7;
-    return NextResult();
-  }
-  int32_t Update(int32_t ref, const uint8_t* nextState) override {
-    ++fUpdates;
-    if (nextState == nullptr) {
-      FUZZ_CHECK(ref != 0);
-    } else {
-      CheckTable(nextState);
-      ++fTables;
-    }
-    return fLastResult = NextResult();
-  }
-  void Close(int32_t* ref) override { FUZZ_CHECK(*ref != 0); }
 
   // The main window.
   void ShowStatus(const std::string& text) override {
@@ -131,13 +134,6 @@ public:
   void GetDeviceState(int32_t index, TQ417DeviceState& state) override { panels.list.Frame(size_t(index)).GetDeviceState(state); }
 
 private:
-  int32_t NextResult() {
-    if (fResults.empty()) return NV_PENDING;
-    const int32_t r = fResults.front();
-    fResults.pop_front();
-    return r;
-  }
-
   // A table as the library receives it: a count and that many records, read from its first byte.
   void CheckTable(const uint8_t* table) {
     const int32_t n = int32_t(fuzz::ReadLe32(table));
@@ -148,7 +144,7 @@ private:
       FUZZ_CHECK(fReported.count(int32_t(sent.Q417_DeviceID)) == 1);
       FUZZ_CHECK(sent.Q417_VersionID == 0 && sent.Q417_Error == 0);
       if (fSendingAtOnce) {
-        const TDevicePanelState& shown = panels.At(size_t(i)).state;
+        const TDevicePanelState& shown = panels.At(size_t(i)).State();
         const TQ417State s = sent.Q417_State;
         FUZZ_CHECK(s.Q417_Mode == shown.Mode() && s.Q417_Select == shown.Channel() &&
                    s.Q417_Indicator == shown.Indicator() && s.Q417_Delay == shown.Delay());
@@ -205,8 +201,8 @@ private:
   void Operate(fuzz::TFuzzInput& in) {
     const uint8_t which = in.Byte(), action = in.Byte() % 8, arg = in.Byte();
     if (panels.list.Count() == 0) return;
-    fuzz::PanelFrame& frame = panels.At(which % panels.list.Count());
-    TDevicePanelState& panel = frame.state;
+    fakes::TFakeFrame& frame = panels.At(which % panels.list.Count());
+    TDevicePanelState& panel = frame.State();
     switch (action) {
     case 0: panel.OnClickSetMode(arg % 4); break;
     case 1: panel.shChxClick(1 << (arg % 8)); break;
@@ -231,12 +227,12 @@ private:
   }
 
 public:
-  fuzz::PanelWindow panels;
+  fakes::TFakeWindow panels;
+  fakes::TFakeLibrary library;
   TSharedPacketQueue queue;
-  TUpdateCycle cycle{*this, *this, queue};
+  TUpdateCycle cycle{library, *this, queue};
 
 private:
-  std::deque<int32_t> fResults;
   std::deque<TBytes> fDelivered; // in the queue, oldest first
   const TBytes* fHead = nullptr;  // the delivery being handled
   std::set<int32_t> fReported;    // every id the library delivered

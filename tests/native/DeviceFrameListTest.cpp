@@ -1,6 +1,6 @@
 #include "DeviceFrameList.h"
 
-#include "DevicePanelState.h"
+#include "PanelFakes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,65 +10,11 @@ using namespace q417;
 
 namespace {
 
-class NullView : public IDevicePanelView {
-public:
-  double field = 0;
-  void StateChanged() override {}
-  void ShowIdentity(const std::string&, const std::string&) override {}
-  void SetDelayField(double ms) override { field = ms; }
-  double DelayFieldValue() override { return field; }
-  void ReturnFocusToOwner() override {}
+// The shared fake window, logging what the list asks of it and what its panels are told.
+struct Host : fakes::TFakeWindow {
+  Host() { logging = true; }
 };
-
-struct Host;
-
-// A panel made of the real panel state, as the window makes it.
-class Frame : public IDeviceFrame {
-public:
-  Frame(Host& host, int32_t id, int32_t version);
-  ~Frame() override;
-  int32_t DeviceID() const override { return state.DeviceID(); }
-  void SetDeviceState(const TQ417DeviceState& s) override { state.SetDeviceState(s); }
-  void GetDeviceState(TQ417DeviceState& s) override { state.GetDeviceState(s); }
-  void SelectDevice(const IDeviceFrame* sender) override {
-    state.SelectDevice(sender == this ? &state : nullptr);
-  }
-  void OnKeyPress(char16_t& key) override;
-
-  Host& host;
-  NullView view;
-  TDevicePanelState state{view};
-  int32_t version;
-};
-
-struct Host : IDeviceFrameHost {
-  std::vector<std::string> log; // "create 5", "destroy 3", "size 3", "stack 3 5 9", "key 3"
-  int32_t failOn = INT32_MIN;
-  TDeviceFrameList list{*this};
-
-  std::unique_ptr<IDeviceFrame> CreateDeviceFrame(int32_t id, int32_t version) override {
-    if (id == failOn) throw std::runtime_error("cannot create the panel");
-    log.push_back("create " + std::to_string(id));
-    return std::make_unique<Frame>(*this, id, version);
-  }
-  void SizeWindow(size_t n) override { log.push_back("size " + std::to_string(n)); }
-  void StackFrames(const std::vector<IDeviceFrame*>& order) override {
-    std::string s = "stack";
-    for (auto* f : order) s += " " + std::to_string(f->DeviceID());
-    log.push_back(s);
-  }
-  Frame& At(size_t i) { return static_cast<Frame&>(list.Frame(i)); }
-};
-
-Frame::Frame(Host& h, int32_t id, int32_t v) : host(h), version(v) {
-  state.OnCreate(id, v);
-  state.OnSelect = [this](TDevicePanelState&) { host.list.DeviceFrameSelect(this); };
-}
-Frame::~Frame() { host.log.push_back("destroy " + std::to_string(DeviceID())); }
-void Frame::OnKeyPress(char16_t& key) {
-  host.log.push_back("key " + std::to_string(DeviceID()));
-  state.OnKeyPress(key);
-}
+using Frame = fakes::TFakeFrame;
 
 TBytes Packet(std::initializer_list<std::pair<int32_t, uint8_t>> devices) { // (id, mode)
   std::vector<std::pair<int32_t, uint8_t>> d(devices);
@@ -89,21 +35,21 @@ TEST(DeviceFrameList, CreatesSortsRemovesAndSizes) {
   EXPECT_EQ(host.log, (std::vector<std::string>{"create 9", "create 3", "create 5", "size 3", "stack 3 5 9"}));
   EXPECT_EQ(ClientHeightFor(3, 182, 193, 19), 565);
 
-  host.At(1).state.SelectDevice(&host.At(1).state); // panel 5 selected and editing
-  host.At(1).state.edDELAYEnter();
+  host.At(1).State().SelectDevice(&host.At(1).State()); // panel 5 selected and editing
+  host.At(1).State().edDELAYEnter();
   host.log.clear();
   host.list.ApplyPacket(Packet({{5, 2}, {9, 2}}));
   EXPECT_EQ(host.log, (std::vector<std::string>{"destroy 3", "size 2", "stack 5 9"}));
-  EXPECT_TRUE(host.At(0).state.Selected());
-  EXPECT_TRUE(host.At(0).state.Editing());
-  EXPECT_EQ(host.At(0).state.Mode(), 2);
+  EXPECT_TRUE(host.At(0).State().Selected());
+  EXPECT_TRUE(host.At(0).State().Editing());
+  EXPECT_EQ(host.At(0).State().Mode(), 2);
   EXPECT_EQ(ClientHeightFor(2, 182, 193, 19), 383);
 
   host.log.clear();
   host.list.ApplyPacket(Packet({{9, 3}, {5, 3}}));
   EXPECT_TRUE(host.log.empty()) << "the same set changes no size and no order";
   EXPECT_EQ(host.At(0).DeviceID(), 5);
-  EXPECT_EQ(host.At(1).state.Mode(), 3);
+  EXPECT_EQ(host.At(1).State().Mode(), 3);
 
   host.list.ApplyPacket(EmptyPacket());
   EXPECT_EQ(host.log, (std::vector<std::string>{"destroy 9", "destroy 5", "size 0", "stack"}));
@@ -113,18 +59,18 @@ TEST(DeviceFrameList, CreatesSortsRemovesAndSizes) {
 TEST(DeviceFrameList, ARemovedDeviceComesBackAsANewPanel) {
   Host host;
   host.list.ApplyPacket(Packet({{4, 1}}));
-  host.At(0).state.SelectDevice(&host.At(0).state);
+  host.At(0).State().SelectDevice(&host.At(0).State());
   host.list.ApplyPacket(Packet({}));
   host.list.ApplyPacket(Packet({{4, 1}}));
-  EXPECT_FALSE(host.At(0).state.Selected());
+  EXPECT_FALSE(host.At(0).State().Selected());
 }
 
 TEST(DeviceFrameList, DuplicateIdsYieldOnePanelWithTheLaterState) {
   Host host;
   host.list.ApplyPacket(Packet({{7, 1}, {7, 3}}));
   ASSERT_EQ(host.list.Count(), 1u);
-  EXPECT_EQ(host.At(0).state.Mode(), 3);
-  EXPECT_EQ(host.At(0).version, 700) << "the version comes from the record that created it";
+  EXPECT_EQ(host.At(0).State().Mode(), 3);
+  EXPECT_EQ(host.At(0).versionId, 700) << "the version comes from the record that created it";
 }
 
 TEST(DeviceFrameList, ShortPacketsApplyOnlyDeliveredRecords) {
@@ -146,20 +92,20 @@ TEST(DeviceFrameList, FailedCreationStopsThePacket) {
   host.failOn = 2;
   EXPECT_THROW(host.list.ApplyPacket(Packet({{1, 3}, {2, 1}, {3, 1}})), std::runtime_error);
   EXPECT_EQ(host.list.Count(), 1u);
-  EXPECT_EQ(host.At(0).state.Mode(), 3) << "panels handled before the error keep their new state";
+  EXPECT_EQ(host.At(0).State().Mode(), 3) << "panels handled before the error keep their new state";
   EXPECT_TRUE(host.log.empty()) << "no sizing, no stacking";
 }
 
 TEST(DeviceFrameList, KeysStopAtThePanelThatUsesThem) {
   Host host;
   host.list.ApplyPacket(Packet({{9, 1}, {3, 1}, {5, 1}}));
-  host.At(1).state.SelectDevice(&host.At(1).state);
+  host.At(1).State().SelectDevice(&host.At(1).State());
   host.log.clear();
   char16_t key = u'4';
   host.list.FormKeyPress(key);
   EXPECT_EQ(key, 0);
   EXPECT_EQ(host.log, (std::vector<std::string>{"key 3", "key 5"}));
-  EXPECT_EQ(host.At(1).state.Channel(), 8);
+  EXPECT_EQ(host.At(1).State().Channel(), 8);
 
   host.log.clear();
   key = u'x';
@@ -173,15 +119,17 @@ TEST(DeviceFrameList, ClickSelectsAndEndsEditingElsewhere) {
   host.list.ApplyPacket(Packet({{3, 1}, {9, 1}}));
   Frame& three = host.At(0);
   Frame& nine = host.At(1);
-  three.state.edDELAYEnter(); // 3 asks for selection and edits its delay
-  ASSERT_TRUE(three.state.Selected());
+  three.State().edDELAYEnter(); // 3 asks for selection and edits its delay
+  ASSERT_TRUE(three.State().Selected());
   std::vector<std::string> order;
-  nine.state.OnChange = [&](TDevicePanelState&, int32_t) { order.push_back(three.state.Selected() ? "change while 3 selected" : "change late"); };
-  nine.state.JvShape9Click();
+  nine.State().OnChange = [&](TDevicePanelState&, int32_t) {
+    order.push_back(three.State().Selected() ? "change while 3 selected" : "change late");
+  };
+  nine.State().JvShape9Click();
   EXPECT_EQ(order, std::vector<std::string>{"change while 3 selected"}) << "the change is sent before the selection";
-  EXPECT_TRUE(nine.state.Selected());
-  EXPECT_FALSE(three.state.Selected());
-  EXPECT_FALSE(three.state.Editing());
+  EXPECT_TRUE(nine.State().Selected());
+  EXPECT_FALSE(three.State().Selected());
+  EXPECT_FALSE(three.State().Editing());
 }
 
 TEST(DeviceFrameList, NamesAreIdentifiers) {

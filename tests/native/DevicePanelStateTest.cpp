@@ -1,5 +1,7 @@
 #include "DevicePanelState.h"
 
+#include "PanelFakes.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -8,18 +10,7 @@ using namespace q417;
 
 namespace {
 
-class FakeView : public IDevicePanelView {
-public:
-  std::string id = "<NONE>", version = "Version : ";
-  double field = 0;          // the field's value as the operator left it
-  int fieldSets = 0;
-  int focusReturns = 0;
-  void StateChanged() override {}
-  void ShowIdentity(const std::string& i, const std::string& v) override { id = i, version = v; }
-  void SetDelayField(double ms) override { field = ms, ++fieldSets; }
-  double DelayFieldValue() override { return field; }
-  void ReturnFocusToOwner() override { ++focusReturns; }
-};
+using FakeView = fakes::TFakeView;
 
 TQ417DeviceState Record(int32_t id, uint8_t mode, uint8_t select, uint8_t indicator, uint16_t delay) {
   TQ417DeviceState r{};

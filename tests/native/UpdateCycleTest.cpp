@@ -1,49 +1,16 @@
 #include "UpdateCycle.h"
 
+#include "PanelFakes.h"
+
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <stdexcept>
 
 using namespace q417;
 
 namespace {
 
-struct Call {
-  char kind;    // 'I'nitialise, 'P'oll, 'T'able, 'C'lose
-  int32_t ref;
-  TBytes table; // the table's bytes as they were at the call
-};
-
-class FakeLibrary : public IDeviceLibrary {
-public:
-  int32_t initResult = NV_PENDING;
-  int32_t refToGive = 7;
-  std::deque<int32_t> results; // for updates, in call order; NV_PENDING once exhausted
-  std::vector<Call> calls;
-
-  int32_t Initialise(int32_t* ref) override {
-    *ref = refToGive;
-    calls.push_back({'I', 0, {}});
-    return initResult;
-  }
-  int32_t Update(int32_t ref, const uint8_t* table) override {
-    TBytes copy;
-    if (table) copy.assign(table, table + 4 + 17 * PacketDeclaredCount({table, 4}));
-    calls.push_back({table ? 'T' : 'P', ref, copy});
-    if (results.empty()) return NV_PENDING;
-    const int32_t r = results.front();
-    results.pop_front();
-    return r;
-  }
-  void Close(int32_t* ref) override { calls.push_back({'C', *ref, {}}); }
-
-  std::string Kinds() const {
-    std::string s;
-    for (const auto& c : calls) s += c.kind;
-    return s;
-  }
-};
+using FakeLibrary = fakes::TFakeLibrary;
 
 class FakeWindow : public IUpdateCycleWindow {
 public:

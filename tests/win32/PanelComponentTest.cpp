@@ -2,6 +2,7 @@
 // the hand-over of packets from the library's thread, the posted messages and the timers.
 #include "FQ417MainU.h"
 #include "NVQ417ApiDouble.h"
+#include "PanelLayout.h"
 #include "PanelRun.h"
 #include "TestSupport.h"
 
@@ -133,16 +134,17 @@ TEST_F(PanelWindow, MovingToAnotherDpiScalesPanelsAndWindow) {
     ::GetClientRect(form->Handle(), &r);
     return r.bottom;
   };
-  ASSERT_EQ(clientHeight(), ::MulDiv(2 * 182 + 19, int(dpi), 96));
+  using namespace q417::layout;
+  ASSERT_EQ(clientHeight(), ::MulDiv(2 * PanelHeight + StatusHeight, int(dpi), 96));
 
   const UINT next = dpi * 3 / 2;
   RECT suggested{0, 0, 800, 800};
   ::SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(next, next), LPARAM(&suggested));
-  EXPECT_EQ(clientHeight(), 2 * ::MulDiv(182, int(next), 96) + ::MulDiv(19, int(next), 96));
+  EXPECT_EQ(clientHeight(), 2 * ::MulDiv(PanelHeight, int(next), 96) + ::MulDiv(StatusHeight, int(next), 96));
   for (size_t i = 0; i < 2; ++i) {
     RECT r;
-    ::GetWindowRect(static_cast<TFDeviceIntf&>(form->DeviceFrames().Frame(i)).Handle(), &r);
-    EXPECT_EQ(r.bottom - r.top, ::MulDiv(182, int(next), 96));
+    ::GetWindowRect(form->DeviceFrames().Frame(i).Handle(), &r);
+    EXPECT_EQ(r.bottom - r.top, ::MulDiv(PanelHeight, int(next), 96));
   }
 }
 

@@ -3,6 +3,7 @@
 // field's OK and Cancel. The test double answers every table with the state it makes.
 #include "PanelDriver.h"
 #include "PanelRun.h"
+#include "WinClipboard.h"
 
 #include <gtest/gtest.h>
 
@@ -32,18 +33,19 @@ bool FillerShown(HWND main) {
 std::wstring Text(HWND window) { return WindowText(window); }
 
 bool PutOnClipboard(const std::wstring& text) {
-  if (!::OpenClipboard(nullptr)) return false;
+  const win32::TClipboard clipboard(nullptr);
+  if (!clipboard) return false;
   ::EmptyClipboard();
-  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
-  bool placed = false;
-  if (memory) {
-    std::memcpy(::GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-    ::GlobalUnlock(memory);
-    placed = ::SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!placed) ::GlobalFree(memory);
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  win32::TGlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+  {
+    const win32::TGlobalLock<wchar_t> copy(memory.Get());
+    if (!copy.Get()) return false;
+    std::memcpy(copy.Get(), text.c_str(), bytes);
   }
-  ::CloseClipboard();
-  return placed;
+  if (::SetClipboardData(CF_UNICODETEXT, memory.Get()) == nullptr) return false;
+  memory.Release(); // the clipboard's now
+  return true;
 }
 
 // The worked selector: id 5, version 1.2.3.4, mode 1, channel 3, indicator on, 2.5 ms.

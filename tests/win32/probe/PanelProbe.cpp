@@ -17,6 +17,7 @@
 //   q417probe close                           asks the panel to close and waits for it
 // Exit code 0 on success, 1 on time-out or when no panel runs.
 #include "PanelDriver.h"
+#include "PanelLayout.h"
 #include "PipeClient.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
@@ -35,8 +36,8 @@ HWND StatusBar(HWND panel) { return panel ? ::FindWindowExW(panel, nullptr, L"ms
 
 } // namespace
 
-// The layout rules at a DPI: every panel 182 and the status line 19 design pixels high, the
-// client area exactly their sum, and every control of a panel inside the panel.
+// The layout rules at a DPI: every panel and the status line as high as their design heights
+// scaled to it, the client area exactly their sum, and every control of a panel inside the panel.
 int CheckLayout(UINT dpi) {
   const HWND panel = Panel();
   if (!panel) return 1;
@@ -49,7 +50,7 @@ int CheckLayout(UINT dpi) {
   };
   for (HWND p : panels) {
     const SIZE size = ClientSize(p);
-    expect(size.cy == scaled(182), "panel height", size.cy, scaled(182));
+    expect(size.cy == scaled(q417::layout::PanelHeight), "panel height", size.cy, scaled(q417::layout::PanelHeight));
     expect(size.cx == ClientSize(panel).cx, "panel width", size.cx, ClientSize(panel).cx);
     for (HWND child = ::GetWindow(p, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
       const RECT r = RectIn(child, p);
@@ -58,8 +59,9 @@ int CheckLayout(UINT dpi) {
     }
   }
   const long statusHeight = ClientSize(bar).cy;
-  expect(statusHeight == scaled(19), "status line height", statusHeight, scaled(19));
-  const long want = long(panels.size()) * scaled(182) + scaled(19);
+  expect(statusHeight == scaled(q417::layout::StatusHeight), "status line height", statusHeight,
+         scaled(q417::layout::StatusHeight));
+  const long want = long(panels.size()) * scaled(q417::layout::PanelHeight) + scaled(q417::layout::StatusHeight);
   expect(ClientSize(panel).cy == want, "client height", ClientSize(panel).cy, want);
   std::printf("%s dpi=%u panels=%zu panel-height=%ld client=%ldx%ld\n", failures ? "FAILED" : "ok", dpi, panels.size(),
               panels.empty() ? 0L : ClientSize(panels[0]).cy, ClientSize(panel).cx, ClientSize(panel).cy);

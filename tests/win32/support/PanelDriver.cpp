@@ -6,14 +6,27 @@
 
 namespace panel_driver {
 
-POINT ChannelTile(int n) { return {29 + 52 * (n - 1) + 23, 25 + 7 + 4}; }
-POINT ChannelLamp(int n) { return {39 + 52 * (n - 1) + 12, 25 + 40 + 12}; }
-POINT ChannelCaption(int n) { return {46 + 52 * (n - 1) + 4, 25 + 13 + 9}; }
-POINT ModeTile(int m) { return {29 + 52 * m + 23, 25 + 79 + 4}; }
-POINT ModeBar(int m) { return {33 + 52 * m + 19, 25 + 88 + 5}; }
-POINT ModePicture(int m) { return {32 + 52 * m + 20, 25 + 101 + 20}; }
-POINT IndicatorTile() { return {393 + 23, 25 + 79 + 4}; }
-POINT Background() { return {200, 12}; }
+namespace layout = q417::layout;
+
+namespace {
+
+// A tile is clicked across its middle near its top edge, away from its lamp, bar or picture.
+POINT NearTop(const layout::TDesignRect& r) { return {r.x + r.w / 2, r.y + 4}; }
+POINT Middle(const layout::TDesignRect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
+
+} // namespace
+
+POINT ChannelTile(int n) { return NearTop(layout::ChannelTile(n - 1)); }
+POINT ChannelLamp(int n) { return Middle(layout::ChannelLamp(n - 1)); }
+POINT ChannelCaption(int n) { // on the digit's stroke
+  const layout::TDesignRect r = layout::ChannelCaption(n - 1);
+  return {r.x + 4, r.y + r.h / 2};
+}
+POINT ModeTile(int m) { return NearTop(layout::ModeTile(m)); }
+POINT ModeBar(int m) { return Middle(layout::ModeBar(m)); }
+POINT ModePicture(int m) { return Middle(layout::ModePicture(m)); }
+POINT IndicatorTile() { return NearTop(layout::IndicatorTile); }
+POINT Background() { return {200, layout::HeaderHeight / 2}; } // between the id and the version
 
 std::wstring ObjectName(HWND panel) { return testing_support::WindowText(panel); }
 
@@ -47,7 +60,7 @@ RECT RectIn(HWND child, HWND parent) {
   return r;
 }
 
-double Scale(HWND panel) { return double(ClientSize(panel).cy) / 182.0; }
+double Scale(HWND panel) { return double(ClientSize(panel).cy) / layout::PanelHeight; }
 
 void Click(HWND panel, POINT design) {
   const double scale = Scale(panel);
@@ -56,9 +69,9 @@ void Click(HWND panel, POINT design) {
   ::PostMessageW(panel, WM_LBUTTONUP, 0, at);
 }
 
-HWND DelayEdit(HWND panel) { return ::GetDlgItem(panel, 101); }
-HWND OkButton(HWND panel) { return ::GetDlgItem(panel, 102); }
-HWND CancelButton(HWND panel) { return ::GetDlgItem(panel, 103); }
+HWND DelayEdit(HWND panel) { return ::GetDlgItem(panel, layout::DelayEditId); }
+HWND OkButton(HWND panel) { return ::GetDlgItem(panel, layout::OkButtonId); }
+HWND CancelButton(HWND panel) { return ::GetDlgItem(panel, layout::CancelButtonId); }
 
 void PostChars(HWND window, const std::wstring& text) {
   for (wchar_t c : text) ::PostMessageW(window, WM_CHAR, c, 1);
@@ -73,16 +86,10 @@ void TypeIntoDelay(HWND panel, const std::wstring& text) {
 }
 
 bool QueryState(HWND panel, TPanelState& state) {
-  static const UINT message = ::RegisterWindowMessageW(L"Q417PanelState");
+  static const UINT message = ::RegisterWindowMessageW(layout::StateQueryMessageName);
   DWORD_PTR answer = 0;
   if (!::SendMessageTimeoutW(panel, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer)) return false;
-  const uint64_t v = answer;
-  state.Mode = int(v & 0xFF);
-  state.Select = int((v >> 8) & 0xFF);
-  state.Indicator = int((v >> 16) & 0xFF);
-  state.Delay = int((v >> 24) & 0xFFFF);
-  state.Selected = (v >> 40) & 1;
-  state.Editing = (v >> 41) & 1;
+  state = layout::DecodeShownState(answer);
   return true;
 }
 

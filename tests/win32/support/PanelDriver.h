@@ -2,6 +2,8 @@
 // at the places of tiles, lamps and captions, the delay field and its buttons.
 #pragma once
 
+#include "PanelLayout.h"
+
 #include <windows.h>
 
 #include <string>
@@ -9,7 +11,7 @@
 
 namespace panel_driver {
 
-// Design places of a device panel's elements at 96 DPI (pixels within the panel).
+// Points in a device panel's elements, in design pixels within the panel (q417::layout).
 POINT ChannelTile(int channel);    // channel 1 to 8, above its lamp
 POINT ChannelLamp(int channel);
 POINT ChannelCaption(int channel);
@@ -25,7 +27,7 @@ HWND DevicePanel(HWND mainWindow, const std::wstring& objectName);
 std::wstring ObjectName(HWND panel);
 SIZE ClientSize(HWND window);
 RECT RectIn(HWND child, HWND parent); // child's window rectangle in parent's client coordinates
-// The panel's scale: its height over the design height of 182.
+// The panel's scale: its height over its design height.
 double Scale(HWND panel);
 
 // A click (button down and up) posted at a design place of the panel.
@@ -39,11 +41,7 @@ void TypeIntoDelay(HWND panel, const std::wstring& text);
 void PostChars(HWND window, const std::wstring& text);
 
 // What a device panel shows, as its state query answers it.
-struct TPanelState {
-  int Mode = -1, Select = -1, Indicator = -1, Delay = -1;
-  bool Selected = false, Editing = false;
-  bool operator==(const TPanelState&) const = default;
-};
+using TPanelState = q417::layout::TShownState;
 // False when the panel does not answer.
 bool QueryState(HWND panel, TPanelState& state);
 
