@@ -65,6 +65,19 @@ struct WindowTraits {
   static bool Valid(HWND h) noexcept { return h != nullptr; }
   static void Close(HWND h) noexcept { ::DestroyWindow(h); }
 };
+struct MemoryDCTraits {
+  static HDC Invalid() noexcept { return nullptr; }
+  static bool Valid(HDC h) noexcept { return h != nullptr; }
+  static void Close(HDC h) noexcept { ::DeleteDC(h); }
+};
+
+// Memory that a system call allocated with LocalAlloc for the caller to free.
+template <typename P>
+struct LocalMemTraits {
+  static P Invalid() noexcept { return nullptr; }
+  static bool Valid(P p) noexcept { return p != nullptr; }
+  static void Close(P p) noexcept { ::LocalFree(p); }
+};
 
 // Memory that another module allocated with the COM task allocator for this one to free.
 template <typename P>
@@ -81,6 +94,61 @@ using TFont = TOwner<HFONT, GdiTraits<HFONT>>;
 using TBitmap = TOwner<HBITMAP, GdiTraits<HBITMAP>>;
 using TIcon = TOwner<HICON, IconTraits>;
 using TWindow = TOwner<HWND, WindowTraits>;
+using TMemoryDC = TOwner<HDC, MemoryDCTraits>;       // CreateCompatibleDC
 using TCoTaskString = TOwner<wchar_t*, CoTaskMemTraits<wchar_t*>>; // link ole32 where used
+using TArgumentList = TOwner<LPWSTR*, LocalMemTraits<LPWSTR*>>;     // CommandLineToArgvW
+
+// Device contexts that go back to their window rather than being deleted, and selections into a
+// device context: guards for one scope.
+
+// GetDC of a window, or of the screen for none; released on scope exit.
+class TWindowDC {
+public:
+  explicit TWindowDC(HWND window) noexcept : fWindow(window), fDC(::GetDC(window)) {}
+  ~TWindowDC() {
+    if (fDC) ::ReleaseDC(fWindow, fDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const noexcept { return fDC; }
+
+private:
+  HWND fWindow;
+  HDC fDC;
+};
+
+// BeginPaint in WM_PAINT; EndPaint on scope exit.
+class TPaintDC {
+public:
+  explicit TPaintDC(HWND window) noexcept : fWindow(window), fDC(::BeginPaint(window, &fPaint)) {}
+  ~TPaintDC() { ::EndPaint(fWindow, &fPaint); }
+  TPaintDC(const TPaintDC&) = delete;
+  TPaintDC& operator=(const TPaintDC&) = delete;
+  HDC Get() const noexcept { return fDC; }
+  const PAINTSTRUCT& Paint() const noexcept { return fPaint; }
+
+private:
+  HWND fWindow;
+  PAINTSTRUCT fPaint{};
+  HDC fDC;
+};
+
+// An object selected into a device context for a scope. Select may put others of its kind in
+// its place meanwhile; on scope exit the object that the first one replaced is selected again,
+// so that the device context never keeps an object that is about to be deleted.
+class TSelection {
+public:
+  TSelection(HDC dc, HGDIOBJ object) noexcept : fDC(dc), fOriginal(::SelectObject(dc, object)) {}
+  ~TSelection() {
+    if (fOriginal != nullptr && fOriginal != HGDI_ERROR) ::SelectObject(fDC, fOriginal);
+  }
+  TSelection(const TSelection&) = delete;
+  TSelection& operator=(const TSelection&) = delete;
+  void Select(HGDIOBJ object) noexcept { ::SelectObject(fDC, object); }
+
+private:
+  HDC fDC;
+  HGDIOBJ fOriginal;
+};
 
 } // namespace win32

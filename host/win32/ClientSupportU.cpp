@@ -74,11 +74,10 @@ public:
 
 std::vector<std::wstring> CommandLineArguments() {
   int count = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  const win32::TArgumentList argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
   std::vector<std::wstring> arguments;
-  if (argv == nullptr) return arguments;
-  for (int i = 1; i < count; ++i) arguments.emplace_back(argv[i]); // argv[0] is the program
-  ::LocalFree(argv);
+  if (!argv) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(argv.Get()[i]); // argv[0] is the program
   return arguments;
 }
 

@@ -1,5 +1,7 @@
 #include "DebugUtilsU.h"
 
+#include "WinSync.h"
+
 #include <windows.h>
 
 #include <deque>
@@ -15,47 +17,47 @@ public:
   static constexpr DWORD FlushTimeoutMs = 20000;
 
   void Push(std::wstring line) {
-    ::AcquireSRWLockExclusive(&fLock);
-    if (!fThread) fThread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    if (!fThread) {
-      ::ReleaseSRWLockExclusive(&fLock);
+    if (!Queue(line)) {
       ::OutputDebugStringW(line.c_str()); // no writer thread: write it here
       return;
     }
-    while (fLines.size() >= MaxQueued) ::SleepConditionVariableSRW(&fProgress, &fLock, INFINITE, 0);
-    try {
-      fLines.push_back(std::move(line));
-    } catch (...) {
-      ::ReleaseSRWLockExclusive(&fLock); // out of memory: the line is lost, the lock is not
-      throw;
-    }
-    ::ReleaseSRWLockExclusive(&fLock);
     ::WakeConditionVariable(&fQueued);
   }
 
   void Flush() {
     const ULONGLONG deadline = ::GetTickCount64() + FlushTimeoutMs;
-    ::AcquireSRWLockExclusive(&fLock);
+    const win32::TSlimExclusive hold(fLock);
     while (fThread && (!fLines.empty() || fWriting)) {
       const ULONGLONG now = ::GetTickCount64();
       if (now >= deadline) break;
-      ::SleepConditionVariableSRW(&fProgress, &fLock, DWORD(deadline - now), 0);
+      hold.Sleep(fProgress, DWORD(deadline - now));
     }
-    ::ReleaseSRWLockExclusive(&fLock);
   }
 
 private:
+  // False when there is no writer thread; an exception (out of memory) loses the line.
+  bool Queue(std::wstring& line) {
+    const win32::TSlimExclusive hold(fLock);
+    if (!fThread) fThread.Reset(::CreateThread(nullptr, 0, Run, this, 0, nullptr));
+    if (!fThread) return false;
+    while (fLines.size() >= MaxQueued) hold.Sleep(fProgress, INFINITE);
+    fLines.push_back(std::move(line));
+    return true;
+  }
+
   static DWORD WINAPI Run(void* self) noexcept {
     auto& writer = *static_cast<TDebugWriter*>(self);
-    ::AcquireSRWLockExclusive(&writer.fLock);
     for (;;) {
-      while (writer.fLines.empty()) ::SleepConditionVariableSRW(&writer.fQueued, &writer.fLock, INFINITE, 0);
-      const std::wstring line = std::move(writer.fLines.front());
-      writer.fLines.pop_front();
-      writer.fWriting = true;
-      ::ReleaseSRWLockExclusive(&writer.fLock);
+      std::wstring line;
+      {
+        const win32::TSlimExclusive hold(writer.fLock);
+        while (writer.fLines.empty()) hold.Sleep(writer.fQueued, INFINITE);
+        line = std::move(writer.fLines.front());
+        writer.fLines.pop_front();
+        writer.fWriting = true;
+      }
       ::OutputDebugStringW(line.c_str());
-      ::AcquireSRWLockExclusive(&writer.fLock);
+      const win32::TSlimExclusive hold(writer.fLock);
       writer.fWriting = false;
       ::WakeAllConditionVariable(&writer.fProgress);
     }
@@ -66,7 +68,7 @@ private:
   CONDITION_VARIABLE fProgress = CONDITION_VARIABLE_INIT; // a line was written
   std::deque<std::wstring> fLines;
   bool fWriting = false;
-  HANDLE fThread = nullptr;
+  win32::THandle fThread;
 };
 
 TDebugWriter& Writer() {

@@ -36,12 +36,10 @@ const TRow kRows[5] = {
 };
 
 int TextWidth(HFONT font, const wchar_t* text) {
-  HDC dc = ::GetDC(nullptr);
-  const HGDIOBJ old = ::SelectObject(dc, font);
+  const win32::TWindowDC screen(nullptr);
+  const win32::TSelection selected(screen.Get(), font);
   SIZE size{};
-  ::GetTextExtentPoint32W(dc, text, int(wcslen(text)), &size);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(nullptr, dc);
+  ::GetTextExtentPoint32W(screen.Get(), text, int(wcslen(text)), &size);
   return size.cx;
 }
 

@@ -20,7 +20,7 @@ TPipeConnector::TPipeConnector(const std::wstring& wsPipeName, const std::wstrin
     : fSerialObj(SerialObj), fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
       // An event of this name that a waiting client made already is opened instead. Failing to
       // make it is not fatal: the listener then works the same and signals nothing.
-      evACK(::CreateEventW(nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
+      evACK(win32::MakeEvent(true, false, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
       evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)), evInit(win32::MakeEvent(true, false)),
       evInitAck(win32::MakeEvent(true, false)), evOnConnect(win32::MakeEvent(false, false)),
       fClientAggregator(SerialObj, entries, busyTimeoutMs), fMakeInstance(makeInstance ? makeInstance : MakeInstance) {

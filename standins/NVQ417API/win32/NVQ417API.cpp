@@ -11,6 +11,7 @@
 #include "PollPacer.h"
 #include "Q417Packet.h"
 #include "WinHandles.h"
+#include "WinSync.h"
 #include "WireFrames.h"
 
 #include <atomic>
@@ -18,7 +19,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,6 +65,18 @@ struct TConfig {
     return config;
   }
 };
+
+// Starts a program and lets it go, its handles closed at once.
+DWORD StartProgram(const std::wstring& program, std::wstring commandLine, const std::wstring& folder) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+    return ::GetLastError();
+  const win32::THandle process(started.hProcess), thread(started.hThread);
+  return ERROR_SUCCESS;
+}
 
 // Waits for the object or the stop event; true only for the object.
 bool WaitOrStop(HANDLE object, HANDLE stop, DWORD timeoutMs) {
@@ -130,19 +142,13 @@ private:
   // Starts Pellix.exe with the client library and waits for its acknowledge event.
   DWORD StartHost(const TConfig& config, HANDLE stop) {
     // Made (or opened) before the host starts, so that its setting cannot be missed.
-    const win32::THandle ack(::CreateEventW(
-        nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(config.Client)).c_str()));
-    std::wstring commandLine = L"\"" + config.Host + L"\" \"" + config.Client + L"\"";
-    const std::wstring folder = config.Host.substr(0, config.Host.find_last_of(L"\\/") + 1);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(config.Host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &process))
-      return ::GetLastError();
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess); // the host ends by itself once no client is connected
-    if (!ack) return ERROR_SUCCESS;  // without the event, the pipe itself is waited for
+    const win32::THandle ack =
+        win32::MakeEvent(true, false, pellix::AckEventName(pellix::LibraryFileName(config.Client)).c_str());
+    // The host ends by itself once no client is connected.
+    if (const DWORD error = StartProgram(config.Host, L"\"" + config.Host + L"\" \"" + config.Client + L"\"",
+                                         config.Host.substr(0, config.Host.find_last_of(L"\\/") + 1)))
+      return error;
+    if (!ack) return ERROR_SUCCESS; // without the event, the pipe itself is waited for
     return WaitOrStop(ack.Get(), stop, kHostStartMs) ? ERROR_SUCCESS
            : ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0 ? ERROR_CANCELLED
                                                             : WAIT_TIMEOUT;
@@ -175,7 +181,7 @@ private:
   }
 
   win32::THandle fPipe;
-  win32::THandle fEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  win32::THandle fEvent = win32::MakeEvent(true, false);
   OVERLAPPED fRecord{};
   uint8_t fChunk[8192];
 };
@@ -215,7 +221,7 @@ public:
 
   void Queue(TRequest request) {
     {
-      std::lock_guard lock(fLock);
+      const win32::TLock lock(fLock);
       fRequests.push_back(std::move(request));
     }
     ::SetEvent(fWork.Get());
@@ -235,7 +241,7 @@ private:
 
   bool Stopping() const { return ::WaitForSingleObject(fStop.Get(), 0) == WAIT_OBJECT_0; }
   bool Pending() {
-    std::lock_guard lock(fLock);
+    const win32::TLock lock(fLock);
     return !fRequests.empty();
   }
 
@@ -250,7 +256,7 @@ private:
       for (;;) {
         TRequest request;
         {
-          std::lock_guard lock(fLock);
+          const win32::TLock lock(fLock);
           if (fRequests.empty()) break;
           request = std::move(fRequests.front());
           fRequests.pop_front();
@@ -316,11 +322,11 @@ private:
   const TConfig fConfig = TConfig::Load();
   TNVQ417InitDone fInitDone;
   void* fInitUserData;
-  win32::THandle fStop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  win32::THandle fWork{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  win32::THandle fStop = win32::MakeEvent(true, false);
+  win32::THandle fWork = win32::MakeEvent(false, false);
   win32::THandle fThread;
   DWORD fThreadId = 0;
-  std::mutex fLock;
+  win32::TCriticalSection fLock;
   std::deque<TRequest> fRequests;
   TConnection fConnection;
   nvq417::TPollPacer fPacer;
@@ -333,7 +339,7 @@ private:
 // The references in use. Never destroyed: a caller may close its reference while the process
 // is ending.
 struct TClients {
-  std::mutex Lock;
+  win32::TCriticalSection Lock;
   std::map<int32_t, std::shared_ptr<TApiClient>> ByRef;
   int32_t NextRef = 1;
 };
@@ -345,7 +351,7 @@ TClients& Clients() {
 
 std::shared_ptr<TApiClient> Find(int32_t ref) {
   TClients& clients = Clients();
-  std::lock_guard lock(clients.Lock);
+  const win32::TLock lock(clients.Lock);
   const auto found = clients.ByRef.find(ref);
   return found == clients.ByRef.end() ? nullptr : found->second;
 }
@@ -360,13 +366,13 @@ int32_t WINAPI NVQ417_Initialise(int32_t* Ref, int32_t*, TNVQ417InitDone InitDon
     auto client = std::make_shared<TApiClient>(InitDone, UserData);
     TClients& clients = Clients();
     {
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       *Ref = clients.NextRef++;
       clients.ByRef[*Ref] = client;
     }
     // The reference is in place before the thread can report: its callback may use it.
     if (!client->Start()) {
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       clients.ByRef.erase(*Ref);
       *Ref = 0;
       return int32_t(::GetLastError());
@@ -403,7 +409,7 @@ int32_t WINAPI NVQ417_Close(int32_t* Ref, int32_t*, void*, void*) {
     std::shared_ptr<TApiClient> client;
     {
       TClients& clients = Clients();
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       const auto found = clients.ByRef.find(*Ref);
       if (found == clients.ByRef.end()) return ERROR_INVALID_HANDLE;
       client = std::move(found->second);
