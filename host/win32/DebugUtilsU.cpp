@@ -1,5 +1,6 @@
 #include "DebugUtilsU.h"
 
+#include "ThreadObject.h"
 #include "WinSync.h"
 
 #include <windows.h>
@@ -8,10 +9,10 @@
 
 namespace {
 
-// The queue of lines and the thread that writes them. Slim locks and condition variables wait
-// without a round trip through the system when nobody has to be woken. Never destroyed: its
-// thread runs until the process ends.
-class TDebugWriter {
+// The queue of lines and the thread that writes them, started with the first line. Slim locks
+// and condition variables wait without a round trip through the system when nobody has to be
+// woken. Never destroyed or stopped: its thread runs until the process ends.
+class TDebugWriter final : public win32::TThreadObject {
 public:
   static constexpr size_t MaxQueued = 10000; // beyond this a writer of lines waits for room
   static constexpr DWORD FlushTimeoutMs = 20000;
@@ -27,10 +28,28 @@ public:
   void Flush() {
     const ULONGLONG deadline = ::GetTickCount64() + FlushTimeoutMs;
     const win32::TSlimExclusive hold(fLock);
-    while (fThread && (!fLines.empty() || fWriting)) {
+    while (Started() && (!fLines.empty() || fWriting)) {
       const ULONGLONG now = ::GetTickCount64();
       if (now >= deadline) break;
       hold.Sleep(fProgress, DWORD(deadline - now));
+    }
+  }
+
+protected:
+  void Execute() override {
+    for (;;) {
+      std::wstring line;
+      {
+        const win32::TSlimExclusive hold(fLock);
+        while (fLines.empty()) hold.Sleep(fQueued, INFINITE);
+        line = std::move(fLines.front());
+        fLines.pop_front();
+        fWriting = true;
+      }
+      ::OutputDebugStringW(line.c_str());
+      const win32::TSlimExclusive hold(fLock);
+      fWriting = false;
+      ::WakeAllConditionVariable(&fProgress);
     }
   }
 
@@ -38,29 +57,10 @@ private:
   // False when there is no writer thread; an exception (out of memory) loses the line.
   bool Queue(std::wstring& line) {
     const win32::TSlimExclusive hold(fLock);
-    if (!fThread) fThread.Reset(::CreateThread(nullptr, 0, Run, this, 0, nullptr));
-    if (!fThread) return false;
+    if (!Started() && !Start()) return false;
     while (fLines.size() >= MaxQueued) hold.Sleep(fProgress, INFINITE);
     fLines.push_back(std::move(line));
     return true;
-  }
-
-  static DWORD WINAPI Run(void* self) noexcept {
-    auto& writer = *static_cast<TDebugWriter*>(self);
-    for (;;) {
-      std::wstring line;
-      {
-        const win32::TSlimExclusive hold(writer.fLock);
-        while (writer.fLines.empty()) hold.Sleep(writer.fQueued, INFINITE);
-        line = std::move(writer.fLines.front());
-        writer.fLines.pop_front();
-        writer.fWriting = true;
-      }
-      ::OutputDebugStringW(line.c_str());
-      const win32::TSlimExclusive hold(writer.fLock);
-      writer.fWriting = false;
-      ::WakeAllConditionVariable(&writer.fProgress);
-    }
   }
 
   SRWLOCK fLock = SRWLOCK_INIT;
@@ -68,7 +68,6 @@ private:
   CONDITION_VARIABLE fProgress = CONDITION_VARIABLE_INIT; // a line was written
   std::deque<std::wstring> fLines;
   bool fWriting = false;
-  win32::THandle fThread;
 };
 
 TDebugWriter& Writer() {

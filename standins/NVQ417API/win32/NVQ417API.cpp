@@ -10,6 +10,7 @@
 #include "HostNames.h"
 #include "PollPacer.h"
 #include "Q417Packet.h"
+#include "ThreadObject.h"
 #include "WinHandles.h"
 #include "WinSync.h"
 #include "WireFrames.h"
@@ -187,7 +188,7 @@ private:
 };
 
 // One reference: a thread that serves its requests one at a time.
-class TApiClient : public std::enable_shared_from_this<TApiClient> {
+class TApiClient final : public win32::TThreadObject, public std::enable_shared_from_this<TApiClient> {
 public:
   struct TRequest {
     bool Poll;
@@ -197,24 +198,16 @@ public:
   };
 
   TApiClient(TNVQ417InitDone initDone, void* userData) : fInitDone(initDone), fInitUserData(userData) {}
-  ~TApiClient() { Stop(); }
-  TApiClient(const TApiClient&) = delete;
-  TApiClient& operator=(const TApiClient&) = delete;
+  ~TApiClient() override { Stop(); }
 
   // The thread holds a reference of its own: a caller may close the reference from inside one
   // of its callbacks, and the object then lives until the thread has left it.
-  bool Start() {
-    auto keep = std::make_unique<std::shared_ptr<TApiClient>>(shared_from_this());
-    fThread.Reset(::CreateThread(nullptr, 0, ThreadProc, keep.get(), 0, &fThreadId));
-    if (!fThread) return false;
-    keep.release(); // the thread's now
-    return true;
-  }
+  bool Start() { return TThreadObject::Start(0, shared_from_this()); }
 
   // Ends the thread; its callbacks have all returned when this returns (unless called from one).
   void Stop() {
-    ::SetEvent(fStop.Get());
-    if (fThread && ::GetCurrentThreadId() != fThreadId) ::WaitForSingleObject(fThread.Get(), INFINITE);
+    RequestStop();
+    WaitFor();
   }
 
   bool Failed() const { return fFailed; }
@@ -227,31 +220,28 @@ public:
     ::SetEvent(fWork.Get());
   }
 
-private:
-  static DWORD WINAPI ThreadProc(void* keep) noexcept {
-    const std::unique_ptr<std::shared_ptr<TApiClient>> reference(static_cast<std::shared_ptr<TApiClient>*>(keep));
-    TApiClient* client = reference->get();
+protected:
+  void Execute() override {
     try {
-      client->Run();
+      Run();
     } catch (...) {
-      client->fFailed = true; // nobody serves this reference any more: its updates are refused
+      fFailed = true; // nobody serves this reference any more: its updates are refused
     }
-    return 0;
   }
 
-  bool Stopping() const { return ::WaitForSingleObject(fStop.Get(), 0) == WAIT_OBJECT_0; }
+private:
   bool Pending() {
     const win32::TLock lock(fLock);
     return !fRequests.empty();
   }
 
   void Run() {
-    const DWORD opened = fConnection.Open(fConfig, fStop.Get());
+    const DWORD opened = fConnection.Open(fConfig, StopEvent());
     fFailed = opened != ERROR_SUCCESS;
-    if (Stopping()) return;
+    if (StopRequested()) return;
     fInitDone(int32_t(opened), fInitUserData);
     if (fFailed) return;
-    const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
+    const HANDLE waits[2] = {StopEvent(), fWork.Get()};
     while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
       for (;;) {
         TRequest request;
@@ -262,7 +252,7 @@ private:
           fRequests.pop_front();
         }
         Serve(request);
-        if (Stopping()) return;
+        if (StopRequested()) return;
       }
     }
   }
@@ -271,15 +261,15 @@ private:
   // while the pipe is broken. False when stopped.
   bool Ask(const TBytes& payload, TBytes& packet) {
     for (;;) {
-      if (Stopping()) return false;
-      if (!fConnection.Connected() && fConnection.Open(fConfig, fStop.Get()) != ERROR_SUCCESS) {
-        if (::WaitForSingleObject(fStop.Get(), kRetryMs) == WAIT_OBJECT_0) return false;
+      if (StopRequested()) return false;
+      if (!fConnection.Connected() && fConnection.Open(fConfig, StopEvent()) != ERROR_SUCCESS) {
+        if (::WaitForSingleObject(StopEvent(), kRetryMs) == WAIT_OBJECT_0) return false;
         continue;
       }
       const uint32_t tag = fNextTag++;
       pellix::BuildRequest(tag, payload, fRequestFrame);
       fLastAsked = ::GetTickCount64();
-      if (!fConnection.Exchange(fRequestFrame, tag, fReply, fStop.Get())) {
+      if (!fConnection.Exchange(fRequestFrame, tag, fReply, StopEvent())) {
         fConnection.Close(); // the host went or stopped answering: connect anew
         continue;
       }
@@ -289,7 +279,7 @@ private:
         return true;
       }
       // No packet (the host's library was busy or unbound): ask again shortly.
-      if (::WaitForSingleObject(fStop.Get(), kRetryMs) == WAIT_OBJECT_0) return false;
+      if (::WaitForSingleObject(StopEvent(), kRetryMs) == WAIT_OBJECT_0) return false;
     }
   }
 
@@ -302,7 +292,7 @@ private:
       return;
     }
     const ULONGLONG start = ::GetTickCount64();
-    const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
+    const HANDLE waits[2] = {StopEvent(), fWork.Get()};
     if (const uint32_t wait = fPacer.WaitBeforeAsking(start - fLastAsked))
       if (::WaitForMultipleObjects(2, waits, FALSE, wait) == WAIT_OBJECT_0) return;
     for (;;) {
@@ -316,16 +306,13 @@ private:
 
   void Deliver(const TRequest& request, const TBytes& packet) {
     fPacer.Delivered(packet);
-    if (request.Done && !Stopping()) request.Done(0, packet.data(), int32_t(packet.size()), request.UserData);
+    if (request.Done && !StopRequested()) request.Done(0, packet.data(), int32_t(packet.size()), request.UserData);
   }
 
   const TConfig fConfig = TConfig::Load();
   TNVQ417InitDone fInitDone;
   void* fInitUserData;
-  win32::THandle fStop = win32::MakeEvent(true, false);
   win32::THandle fWork = win32::MakeEvent(false, false);
-  win32::THandle fThread;
-  DWORD fThreadId = 0;
   win32::TCriticalSection fLock;
   std::deque<TRequest> fRequests;
   TConnection fConnection;
