@@ -39,51 +39,40 @@ struct HandleTraits {
   static bool Valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) noexcept { ::CloseHandle(h); }
 };
-struct RegKeyTraits {
-  static HKEY Invalid() noexcept { return nullptr; }
-  static bool Valid(HKEY h) noexcept { return h != nullptr; }
+
+// The kinds whose only invalid value is null: each says how it is closed.
+template <typename T>
+struct NullIsInvalid {
+  static T Invalid() noexcept { return nullptr; }
+  static bool Valid(T h) noexcept { return h != nullptr; }
+};
+struct RegKeyTraits : NullIsInvalid<HKEY> {
   static void Close(HKEY h) noexcept { ::RegCloseKey(h); }
 };
-struct ModuleTraits {
-  static HMODULE Invalid() noexcept { return nullptr; }
-  static bool Valid(HMODULE h) noexcept { return h != nullptr; }
+struct ModuleTraits : NullIsInvalid<HMODULE> {
   static void Close(HMODULE h) noexcept { ::FreeLibrary(h); }
 };
 template <typename G>
-struct GdiTraits {
-  static G Invalid() noexcept { return nullptr; }
-  static bool Valid(G h) noexcept { return h != nullptr; }
+struct GdiTraits : NullIsInvalid<G> {
   static void Close(G h) noexcept { ::DeleteObject(h); }
 };
-struct IconTraits {
-  static HICON Invalid() noexcept { return nullptr; }
-  static bool Valid(HICON h) noexcept { return h != nullptr; }
+struct IconTraits : NullIsInvalid<HICON> {
   static void Close(HICON h) noexcept { ::DestroyIcon(h); }
 };
-struct WindowTraits {
-  static HWND Invalid() noexcept { return nullptr; }
-  static bool Valid(HWND h) noexcept { return h != nullptr; }
+struct WindowTraits : NullIsInvalid<HWND> {
   static void Close(HWND h) noexcept { ::DestroyWindow(h); }
 };
-struct MemoryDCTraits {
-  static HDC Invalid() noexcept { return nullptr; }
-  static bool Valid(HDC h) noexcept { return h != nullptr; }
+struct MemoryDCTraits : NullIsInvalid<HDC> {
   static void Close(HDC h) noexcept { ::DeleteDC(h); }
 };
-
 // Memory that a system call allocated with LocalAlloc for the caller to free.
 template <typename P>
-struct LocalMemTraits {
-  static P Invalid() noexcept { return nullptr; }
-  static bool Valid(P p) noexcept { return p != nullptr; }
+struct LocalMemTraits : NullIsInvalid<P> {
   static void Close(P p) noexcept { ::LocalFree(p); }
 };
-
 // Memory that another module allocated with the COM task allocator for this one to free.
 template <typename P>
-struct CoTaskMemTraits {
-  static P Invalid() noexcept { return nullptr; }
-  static bool Valid(P p) noexcept { return p != nullptr; }
+struct CoTaskMemTraits : NullIsInvalid<P> {
   static void Close(P p) noexcept { ::CoTaskMemFree(p); }
 };
 
