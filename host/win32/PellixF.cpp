@@ -21,8 +21,6 @@
 #include "PellixUSBU.h"
 #include "WinForm.h"
 
-int32_t DebugMode = 0;
-
 namespace {
 
 // Design sizes at 96 DPI.
@@ -157,7 +155,7 @@ void TForm1::FormCreate() {
   tmrDiscover.Start();
   RegisterUSBNotification(Handle());
   fDiscovery->FirstDiscovery();
-  fIdle = std::make_unique<pellix::TIdleShutdown>(DebugMode);
+  fIdle = std::make_unique<pellix::TIdleShutdown>(fIdentity.DebugMode);
   fPipeConnector = std::make_unique<TPipeConnector>(pellix::PipeName(fIdentity.DeviceTypeName), fIdentity.LibraryPath,
                                                     fDiscovery->refSerial(), fIdentity.Entries);
   fPipeConnector->Initialise(); // a listener that does not listen sees no client: the host idles out

@@ -17,7 +17,7 @@ HANDLE MakeInstance(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD o
 TPipeConnector::TPipeConnector(const std::wstring& wsPipeName, const std::wstring& WSDLLName,
                                const std::vector<int32_t>& SerialObj, TClientEntries entries, DWORD busyTimeoutMs,
                                TInstanceMaker makeInstance)
-    : fSerialObj(SerialObj), fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
+    : fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
       // An event of this name that a waiting client made already is opened instead. Failing to
       // make it is not fatal: the listener then works the same and signals nothing.
       evACK(win32::MakeEvent(true, false, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),

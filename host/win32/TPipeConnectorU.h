@@ -61,7 +61,6 @@ private:
   void ListenNext();
   void Shutdown();
 
-  std::vector<int32_t> fSerialObj;
   std::wstring fPipeName;
   std::wstring fPipePath; // made once: making an instance allocates nothing
   DWORD dwPipeWriteBuffer = PipeBufferSize;
