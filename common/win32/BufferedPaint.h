@@ -1,6 +1,8 @@
 // WM_PAINT through an off-screen bitmap, so that a control drawn in layers never flickers.
 #pragma once
 
+#include "WinHandles.h"
+
 #include <windows.h>
 
 namespace win32 {
@@ -8,23 +10,18 @@ namespace win32 {
 // Calls draw(dc, client) on a memory DC the size of the client area, then copies it to the window.
 template <typename TDraw>
 void PaintBuffered(HWND hwnd, TDraw&& draw) {
-  PAINTSTRUCT ps;
-  HDC dc = ::BeginPaint(hwnd, &ps);
+  const TPaintDC paint(hwnd);
   RECT client;
   ::GetClientRect(hwnd, &client);
-  HDC memory = ::CreateCompatibleDC(dc);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
-  const HGDIOBJ old = ::SelectObject(memory, bitmap);
+  const TMemoryDC memory(::CreateCompatibleDC(paint.Get()));
+  const TBitmap bitmap(::CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
+  const TSelection selected(memory.Get(), bitmap.Get());
   try {
-    draw(memory, client);
+    draw(memory.Get(), client);
   } catch (...) {
     // a picture that cannot be drawn leaves the background
   }
-  ::BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-  ::SelectObject(memory, old);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::EndPaint(hwnd, &ps);
+  ::BitBlt(paint.Get(), 0, 0, client.right, client.bottom, memory.Get(), 0, 0, SRCCOPY);
 }
 
 } // namespace win32

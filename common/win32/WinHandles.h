@@ -39,38 +39,40 @@ struct HandleTraits {
   static bool Valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) noexcept { ::CloseHandle(h); }
 };
-struct RegKeyTraits {
-  static HKEY Invalid() noexcept { return nullptr; }
-  static bool Valid(HKEY h) noexcept { return h != nullptr; }
+
+// The kinds whose only invalid value is null: each says how it is closed.
+template <typename T>
+struct NullIsInvalid {
+  static T Invalid() noexcept { return nullptr; }
+  static bool Valid(T h) noexcept { return h != nullptr; }
+};
+struct RegKeyTraits : NullIsInvalid<HKEY> {
   static void Close(HKEY h) noexcept { ::RegCloseKey(h); }
 };
-struct ModuleTraits {
-  static HMODULE Invalid() noexcept { return nullptr; }
-  static bool Valid(HMODULE h) noexcept { return h != nullptr; }
+struct ModuleTraits : NullIsInvalid<HMODULE> {
   static void Close(HMODULE h) noexcept { ::FreeLibrary(h); }
 };
 template <typename G>
-struct GdiTraits {
-  static G Invalid() noexcept { return nullptr; }
-  static bool Valid(G h) noexcept { return h != nullptr; }
+struct GdiTraits : NullIsInvalid<G> {
   static void Close(G h) noexcept { ::DeleteObject(h); }
 };
-struct IconTraits {
-  static HICON Invalid() noexcept { return nullptr; }
-  static bool Valid(HICON h) noexcept { return h != nullptr; }
+struct IconTraits : NullIsInvalid<HICON> {
   static void Close(HICON h) noexcept { ::DestroyIcon(h); }
 };
-struct WindowTraits {
-  static HWND Invalid() noexcept { return nullptr; }
-  static bool Valid(HWND h) noexcept { return h != nullptr; }
+struct WindowTraits : NullIsInvalid<HWND> {
   static void Close(HWND h) noexcept { ::DestroyWindow(h); }
 };
-
+struct MemoryDCTraits : NullIsInvalid<HDC> {
+  static void Close(HDC h) noexcept { ::DeleteDC(h); }
+};
+// Memory that a system call allocated with LocalAlloc for the caller to free.
+template <typename P>
+struct LocalMemTraits : NullIsInvalid<P> {
+  static void Close(P p) noexcept { ::LocalFree(p); }
+};
 // Memory that another module allocated with the COM task allocator for this one to free.
 template <typename P>
-struct CoTaskMemTraits {
-  static P Invalid() noexcept { return nullptr; }
-  static bool Valid(P p) noexcept { return p != nullptr; }
+struct CoTaskMemTraits : NullIsInvalid<P> {
   static void Close(P p) noexcept { ::CoTaskMemFree(p); }
 };
 
@@ -81,6 +83,61 @@ using TFont = TOwner<HFONT, GdiTraits<HFONT>>;
 using TBitmap = TOwner<HBITMAP, GdiTraits<HBITMAP>>;
 using TIcon = TOwner<HICON, IconTraits>;
 using TWindow = TOwner<HWND, WindowTraits>;
+using TMemoryDC = TOwner<HDC, MemoryDCTraits>;       // CreateCompatibleDC
 using TCoTaskString = TOwner<wchar_t*, CoTaskMemTraits<wchar_t*>>; // link ole32 where used
+using TArgumentList = TOwner<LPWSTR*, LocalMemTraits<LPWSTR*>>;     // CommandLineToArgvW
+
+// Device contexts that go back to their window rather than being deleted, and selections into a
+// device context: guards for one scope.
+
+// GetDC of a window, or of the screen for none; released on scope exit.
+class TWindowDC {
+public:
+  explicit TWindowDC(HWND window) noexcept : fWindow(window), fDC(::GetDC(window)) {}
+  ~TWindowDC() {
+    if (fDC) ::ReleaseDC(fWindow, fDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const noexcept { return fDC; }
+
+private:
+  HWND fWindow;
+  HDC fDC;
+};
+
+// BeginPaint in WM_PAINT; EndPaint on scope exit.
+class TPaintDC {
+public:
+  explicit TPaintDC(HWND window) noexcept : fWindow(window), fDC(::BeginPaint(window, &fPaint)) {}
+  ~TPaintDC() { ::EndPaint(fWindow, &fPaint); }
+  TPaintDC(const TPaintDC&) = delete;
+  TPaintDC& operator=(const TPaintDC&) = delete;
+  HDC Get() const noexcept { return fDC; }
+  const PAINTSTRUCT& Paint() const noexcept { return fPaint; }
+
+private:
+  HWND fWindow;
+  PAINTSTRUCT fPaint{};
+  HDC fDC;
+};
+
+// An object selected into a device context for a scope. Select may put others of its kind in
+// its place meanwhile; on scope exit the object that the first one replaced is selected again,
+// so that the device context never keeps an object that is about to be deleted.
+class TSelection {
+public:
+  TSelection(HDC dc, HGDIOBJ object) noexcept : fDC(dc), fOriginal(::SelectObject(dc, object)) {}
+  ~TSelection() {
+    if (fOriginal != nullptr && fOriginal != HGDI_ERROR) ::SelectObject(fDC, fOriginal);
+  }
+  TSelection(const TSelection&) = delete;
+  TSelection& operator=(const TSelection&) = delete;
+  void Select(HGDIOBJ object) noexcept { ::SelectObject(fDC, object); }
+
+private:
+  HDC fDC;
+  HGDIOBJ fOriginal;
+};
 
 } // namespace win32

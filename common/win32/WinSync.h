@@ -1,5 +1,14 @@
-// Synchronisation helpers: a recursive critical section with a scoped lock, events, and the
-// two-event states whose one set event tells the state.
+// Synchronisation helpers: the locks with their scope guards, events, and the two-event states
+// whose one set event tells the state.
+//
+// One kind of lock for each use, each held through its scope guard and never released by hand.
+// In the Win32 layer (both programs' shells, these helpers, the stand-in libraries, q417ctl):
+//  - data that threads share: a TCriticalSection, held by a TLock;
+//  - state that a thread sleeps on until another thread changes it: an SRWLOCK with its
+//    condition variables, held by a TSlimExclusive (whose Sleep waits on one of them);
+//  - a wait bounded by a time-out, or one that another process takes part in: a kernel mutex,
+//    given back by a TMutexOwnership once a wait has obtained it.
+// The portable core, which has no windows.h, uses std::mutex.
 #pragma once
 
 #include "WinHandles.h"
@@ -32,9 +41,39 @@ private:
   TCriticalSection& fSection;
 };
 
-// An unnamed event with default security.
-inline THandle MakeEvent(bool manualReset, bool initiallySet) {
-  return THandle(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr));
+// An SRW lock held exclusively for a scope.
+class TSlimExclusive {
+public:
+  explicit TSlimExclusive(SRWLOCK& lock) noexcept : fLock(lock) { ::AcquireSRWLockExclusive(&fLock); }
+  ~TSlimExclusive() { ::ReleaseSRWLockExclusive(&fLock); }
+  TSlimExclusive(const TSlimExclusive&) = delete;
+  TSlimExclusive& operator=(const TSlimExclusive&) = delete;
+
+  // Gives the lock up while asleep on the condition variable and holds it again on waking;
+  // false when the time-out passed first.
+  bool Sleep(CONDITION_VARIABLE& condition, DWORD timeoutMs) const noexcept {
+    return ::SleepConditionVariableSRW(&condition, &fLock, timeoutMs, 0) != FALSE;
+  }
+
+private:
+  SRWLOCK& fLock;
+};
+
+// A kernel mutex that a wait has obtained (also as abandoned), given back on scope exit.
+class TMutexOwnership {
+public:
+  explicit TMutexOwnership(HANDLE mutex) noexcept : fMutex(mutex) {}
+  ~TMutexOwnership() { ::ReleaseMutex(fMutex); }
+  TMutexOwnership(const TMutexOwnership&) = delete;
+  TMutexOwnership& operator=(const TMutexOwnership&) = delete;
+
+private:
+  HANDLE fMutex;
+};
+
+// An event with default security; a named one that exists already is opened instead.
+inline THandle MakeEvent(bool manualReset, bool initiallySet, const wchar_t* name = nullptr) {
+  return THandle(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, name));
 }
 
 // A state held by two manual-reset events of which exactly one is set. A change resets the

@@ -1,6 +1,7 @@
 #include "DeviceApiLink.h"
 
 #include "ReadableMemory.h"
+#include "WinSync.h"
 
 #include <algorithm>
 #include <vector>
@@ -25,16 +26,8 @@ struct TAnswers {
 };
 TAnswers gAnswers;
 
-class TExclusive {
-public:
-  TExclusive() { ::AcquireSRWLockExclusive(&gAnswers.Lock); }
-  ~TExclusive() { ::ReleaseSRWLockExclusive(&gAnswers.Lock); }
-  TExclusive(const TExclusive&) = delete;
-  TExclusive& operator=(const TExclusive&) = delete;
-};
-
 BOOL WINAPI InitDone(int32_t result, void* userData) {
-  TExclusive hold;
+  const win32::TSlimExclusive hold(gAnswers.Lock);
   if (reinterpret_cast<uintptr_t>(userData) != gAnswers.Awaited) return TRUE;
   gAnswers.InitResult = result;
   gAnswers.Done = true;
@@ -43,7 +36,7 @@ BOOL WINAPI InitDone(int32_t result, void* userData) {
 }
 
 void WINAPI UpdateDone(int32_t, const uint8_t* data, int32_t length, void* userData) {
-  TExclusive hold;
+  const win32::TSlimExclusive hold(gAnswers.Lock);
   if (reinterpret_cast<uintptr_t>(userData) != gAnswers.Awaited || gAnswers.Packet == nullptr) return;
   try {
     // No bytes is the empty packet, as the panel takes it; bytes that cannot be read (a bad
@@ -60,7 +53,7 @@ void WINAPI UpdateDone(int32_t, const uint8_t* data, int32_t length, void* userD
 
 // A new token, awaited from now on; packet: where its answer goes.
 void* Await(q417::TBytes* packet) {
-  TExclusive hold;
+  const win32::TSlimExclusive hold(gAnswers.Lock);
   gAnswers.Awaited = ++gAnswers.LastToken;
   gAnswers.Done = false;
   gAnswers.Unreadable = false;
@@ -69,7 +62,7 @@ void* Await(q417::TBytes* packet) {
 }
 
 void StopAwaiting() {
-  TExclusive hold;
+  const win32::TSlimExclusive hold(gAnswers.Lock);
   gAnswers.Awaited = 0;
   gAnswers.Packet = nullptr;
 }
@@ -81,7 +74,7 @@ TLinkResult WaitAnswer(DWORD timeoutMs, HANDLE stop, bool* unreadable = nullptr)
   const ULONGLONG start = ::GetTickCount64();
   TLinkResult result = TLinkResult::Ok;
   {
-    TExclusive hold;
+    const win32::TSlimExclusive hold(gAnswers.Lock);
     while (!gAnswers.Done) {
       if (stop && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
         result = TLinkResult::Stopped;
@@ -94,7 +87,7 @@ TLinkResult WaitAnswer(DWORD timeoutMs, HANDLE stop, bool* unreadable = nullptr)
       }
       DWORD slice = stop ? 50 : INFINITE;
       if (timeoutMs != INFINITE) slice = std::min<DWORD>(slice, DWORD(timeoutMs - waited));
-      ::SleepConditionVariableSRW(&gAnswers.Arrived, &gAnswers.Lock, slice, 0);
+      hold.Sleep(gAnswers.Arrived, slice);
     }
     if (unreadable) *unreadable = gAnswers.Unreadable;
     gAnswers.Awaited = 0;
@@ -165,7 +158,7 @@ TLinkResult TDeviceApiLink::Open(DWORD timeoutMs, HANDLE stop) {
   if (waited != TLinkResult::Ok) return waited;
   int32_t result;
   {
-    TExclusive hold;
+    const win32::TSlimExclusive hold(gAnswers.Lock);
     result = gAnswers.InitResult;
   }
   return result == 0 ? TLinkResult::Ok : Fail("Initialise Error.", result);

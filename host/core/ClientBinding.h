@@ -43,8 +43,6 @@ struct TClientLibraryNames {
 // are bound; names is filled as far as the check got.
 bool InitClientLibrary(const std::vector<std::wstring>& arguments, IClientLibraryPlatform& platform,
                        TClientLibraryNames& names);
-bool BindClientLibrary(const std::wstring& libraryPath, IClientLibraryPlatform& platform);
-bool LoadClientLibrary(const std::wstring& libraryPath, IClientLibraryPlatform& platform);
 
 // The registry debug switch: only a REG_DWORD value counts, non-zero turns debug mode on.
 // Returns the host's flag: 0, or all bits set.

@@ -1,64 +1,66 @@
 #include "DebugUtilsU.h"
 
+#include "ThreadObject.h"
+#include "WinSync.h"
+
 #include <windows.h>
 
 #include <deque>
 
 namespace {
 
-// The queue of lines and the thread that writes them. Slim locks and condition variables wait
-// without a round trip through the system when nobody has to be woken. Never destroyed: its
-// thread runs until the process ends.
-class TDebugWriter {
+// The queue of lines and the thread that writes them, started with the first line. Slim locks
+// and condition variables wait without a round trip through the system when nobody has to be
+// woken. Never destroyed or stopped: its thread runs until the process ends.
+class TDebugWriter final : public win32::TThreadObject {
 public:
   static constexpr size_t MaxQueued = 10000; // beyond this a writer of lines waits for room
   static constexpr DWORD FlushTimeoutMs = 20000;
 
   void Push(std::wstring line) {
-    ::AcquireSRWLockExclusive(&fLock);
-    if (!fThread) fThread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    if (!fThread) {
-      ::ReleaseSRWLockExclusive(&fLock);
+    if (!Queue(line)) {
       ::OutputDebugStringW(line.c_str()); // no writer thread: write it here
       return;
     }
-    while (fLines.size() >= MaxQueued) ::SleepConditionVariableSRW(&fProgress, &fLock, INFINITE, 0);
-    try {
-      fLines.push_back(std::move(line));
-    } catch (...) {
-      ::ReleaseSRWLockExclusive(&fLock); // out of memory: the line is lost, the lock is not
-      throw;
-    }
-    ::ReleaseSRWLockExclusive(&fLock);
     ::WakeConditionVariable(&fQueued);
   }
 
   void Flush() {
     const ULONGLONG deadline = ::GetTickCount64() + FlushTimeoutMs;
-    ::AcquireSRWLockExclusive(&fLock);
-    while (fThread && (!fLines.empty() || fWriting)) {
+    const win32::TSlimExclusive hold(fLock);
+    while (Started() && (!fLines.empty() || fWriting)) {
       const ULONGLONG now = ::GetTickCount64();
       if (now >= deadline) break;
-      ::SleepConditionVariableSRW(&fProgress, &fLock, DWORD(deadline - now), 0);
+      hold.Sleep(fProgress, DWORD(deadline - now));
     }
-    ::ReleaseSRWLockExclusive(&fLock);
+  }
+
+protected:
+  void Execute() override {
+    for (;;) {
+      std::wstring line;
+      {
+        const win32::TSlimExclusive hold(fLock);
+        while (fLines.empty()) hold.Sleep(fQueued, INFINITE);
+        line = std::move(fLines.front());
+        fLines.pop_front();
+        fWriting = true;
+      }
+      ::OutputDebugStringW(line.c_str());
+      const win32::TSlimExclusive hold(fLock);
+      fWriting = false;
+      ::WakeAllConditionVariable(&fProgress);
+    }
   }
 
 private:
-  static DWORD WINAPI Run(void* self) noexcept {
-    auto& writer = *static_cast<TDebugWriter*>(self);
-    ::AcquireSRWLockExclusive(&writer.fLock);
-    for (;;) {
-      while (writer.fLines.empty()) ::SleepConditionVariableSRW(&writer.fQueued, &writer.fLock, INFINITE, 0);
-      const std::wstring line = std::move(writer.fLines.front());
-      writer.fLines.pop_front();
-      writer.fWriting = true;
-      ::ReleaseSRWLockExclusive(&writer.fLock);
-      ::OutputDebugStringW(line.c_str());
-      ::AcquireSRWLockExclusive(&writer.fLock);
-      writer.fWriting = false;
-      ::WakeAllConditionVariable(&writer.fProgress);
-    }
+  // False when there is no writer thread; an exception (out of memory) loses the line.
+  bool Queue(std::wstring& line) {
+    const win32::TSlimExclusive hold(fLock);
+    if (!Started() && !Start()) return false;
+    while (fLines.size() >= MaxQueued) hold.Sleep(fProgress, INFINITE);
+    fLines.push_back(std::move(line));
+    return true;
   }
 
   SRWLOCK fLock = SRWLOCK_INIT;
@@ -66,7 +68,6 @@ private:
   CONDITION_VARIABLE fProgress = CONDITION_VARIABLE_INIT; // a line was written
   std::deque<std::wstring> fLines;
   bool fWriting = false;
-  HANDLE fThread = nullptr;
 };
 
 TDebugWriter& Writer() {

@@ -1,10 +1,25 @@
+// How the device host ends:
+//  - Start-up (Pellix.cpp) fails before this window exists: a command line that is not one
+//    library path, a library that does not load or lacks an entry, a meta entry that an
+//    exception left unhandled, another host that holds the device type's mutex, a window that
+//    cannot be made, or too little memory.
+//  - Idle: the idle timer finds no client connected on more consecutive ticks (1 s each) than
+//    the idle limit (1, or 60 in debug mode); it stops the listener and destroys the window.
+//  - Closed: WM_CLOSE (by hand in debug mode, or sent by anyone) stops the listener and destroys
+//    the window.
+//  - The message loop ends otherwise (WM_QUIT, or GetMessage failing): the window goes with the
+//    form, which stops the listener first.
+//  - Something else ends the process: from outside (TerminateProcess, the session's end) or the
+//    client library inside a call. Nothing below is done then.
+// Every other end is quiet, with exit code 0. Stopping the listener stops each handler within
+// 5 s and then waits for its thread, so that no call is inside the client library when it is
+// freed after the message loop; the debugger lines are written out last (waited for at most
+// 20 s).
 #include "PellixF.h"
 
 #include "HostNames.h"
 #include "PellixUSBU.h"
 #include "WinForm.h"
-
-int32_t DebugMode = 0;
 
 namespace {
 
@@ -36,12 +51,10 @@ const TRow kRows[5] = {
 };
 
 int TextWidth(HFONT font, const wchar_t* text) {
-  HDC dc = ::GetDC(nullptr);
-  const HGDIOBJ old = ::SelectObject(dc, font);
+  const win32::TWindowDC screen(nullptr);
+  const win32::TSelection selected(screen.Get(), font);
   SIZE size{};
-  ::GetTextExtentPoint32W(dc, text, int(wcslen(text)), &size);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(nullptr, dc);
+  ::GetTextExtentPoint32W(screen.Get(), text, int(wcslen(text)), &size);
   return size.cx;
 }
 
@@ -142,7 +155,7 @@ void TForm1::FormCreate() {
   tmrDiscover.Start();
   RegisterUSBNotification(Handle());
   fDiscovery->FirstDiscovery();
-  fIdle = std::make_unique<pellix::TIdleShutdown>(DebugMode);
+  fIdle = std::make_unique<pellix::TIdleShutdown>(fIdentity.DebugMode);
   fPipeConnector = std::make_unique<TPipeConnector>(pellix::PipeName(fIdentity.DeviceTypeName), fIdentity.LibraryPath,
                                                     fDiscovery->refSerial(), fIdentity.Entries);
   fPipeConnector->Initialise(); // a listener that does not listen sees no client: the host idles out

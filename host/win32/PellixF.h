@@ -4,6 +4,7 @@
 // and client count, and ends the host once no client has been connected for the idle limit.
 #pragma once
 
+#include "ClientSupportU.h"
 #include "DeviceDiscovery.h"
 #include "IdleShutdown.h"
 #include "TPipeConnectorU.h"
@@ -12,18 +13,6 @@
 
 #include <memory>
 #include <string>
-
-// The registry debug switch: 0, or all bits set. Written by the program entry before the window
-// is created.
-extern int32_t DebugMode;
-
-// What the window shows of the client library and hands to the listener.
-struct THostIdentity {
-  std::wstring LibraryPath;
-  uint32_t DeviceType = 0;
-  std::wstring DeviceTypeName;
-  TClientEntries Entries;
-};
 
 class TForm1 final : private pellix::IDiscoveryOwner {
 public:

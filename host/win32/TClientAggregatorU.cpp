@@ -49,20 +49,18 @@ int32_t TClientAggregator::CallLibrary(bool bound, TCall call) {
   switch (::WaitForSingleObject(fNotBusy.Get(), fBusyTimeoutMs)) {
   case WAIT_OBJECT_0: {
     // Given back however the call ends, so that no other client is left waiting for it.
-    struct TRelease {
-      HANDLE mutex;
-      ~TRelease() { ::ReleaseMutex(mutex); }
-    } release{fNotBusy.Get()};
+    const win32::TMutexOwnership owned(fNotBusy.Get());
     if (!bound) return NVERR_ENTRY_NOT_BOUND;
     return call();
   }
   case WAIT_TIMEOUT:
     return NVERR_BUSY_TIMEOUT;
-  case WAIT_ABANDONED:
+  case WAIT_ABANDONED: {
     // The wait hands the mutex over, but a call ended inside the library: not a result to pass
     // on as one. This request is refused with its own code and the mutex is given back.
-    ::ReleaseMutex(fNotBusy.Get());
+    const win32::TMutexOwnership owned(fNotBusy.Get());
     return ERROR_ABANDONED_WAIT_0;
+  }
   default: {
     const DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? int32_t(error) : int32_t(ERROR_GEN_FAILURE);

@@ -17,21 +17,20 @@ HANDLE MakeInstance(const wchar_t* path, DWORD openMode, DWORD pipeMode, DWORD o
 TPipeConnector::TPipeConnector(const std::wstring& wsPipeName, const std::wstring& WSDLLName,
                                const std::vector<int32_t>& SerialObj, TClientEntries entries, DWORD busyTimeoutMs,
                                TInstanceMaker makeInstance)
-    : fSerialObj(SerialObj), fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
+    : fPipeName(wsPipeName), fPipePath(pellix::PipePath(wsPipeName)),
       // An event of this name that a waiting client made already is opened instead. Failing to
       // make it is not fatal: the listener then works the same and signals nothing.
-      evACK(::CreateEventW(nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
-      evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)), evInit(win32::MakeEvent(true, false)),
-      evInitAck(win32::MakeEvent(true, false)), evOnConnect(win32::MakeEvent(false, false)),
-      fClientAggregator(SerialObj, entries, busyTimeoutMs), fMakeInstance(makeInstance ? makeInstance : MakeInstance) {
-  const bool ready = evTerm && evTermAck && fTerminated.Valid() && evInit && evInitAck && fInitialised.Valid() &&
-                     fClients.Valid() && evOnConnect;
-  if (ready) Start(); // without a thread every request answers "already terminated"
+      evACK(win32::MakeEvent(true, false, pellix::AckEventName(pellix::LibraryFileName(WSDLLName)).c_str())),
+      evInit(win32::MakeEvent(true, false)), evInitAck(win32::MakeEvent(true, false)),
+      evOnConnect(win32::MakeEvent(false, false)), fClientAggregator(SerialObj, entries, busyTimeoutMs),
+      fMakeInstance(makeInstance ? makeInstance : MakeInstance) {
+  // Without a thread every request answers "already terminated".
+  if (evInit && evInitAck && fInitialised.Valid() && fClients.Valid() && evOnConnect) Start(PipeThreadStack);
 }
 
 TPipeConnector::~TPipeConnector() {
   // Normally stopped through TerminateAndWait; a listener destroyed without it stops here.
-  if (Started() && !IsTerminated()) ::SetEvent(evTerm.Get());
+  if (Started() && !IsTerminated()) RequestStop();
   WaitFor();
 }
 
@@ -73,11 +72,11 @@ void TPipeConnector::Execute() {
 }
 
 void TPipeConnector::Serve() {
-  const HANDLE waits[3] = {evTerm.Get(), evInit.Get(), evOnConnect.Get()};
+  const HANDLE waits[3] = {StopEvent(), evInit.Get(), evOnConnect.Get()};
   for (;;) {
     const DWORD woken = ::WaitForMultipleObjects(3, waits, FALSE, fRetryPending ? RetryMs : INFINITE);
     if (woken == WAIT_OBJECT_0) {
-      ::ResetEvent(evTerm.Get());
+      ::ResetEvent(StopEvent());
       break;
     }
     if (woken == WAIT_OBJECT_0 + 1) {
@@ -116,7 +115,7 @@ void TPipeConnector::HandOver() {
       // The memory is allocated before the argument is evaluated: if that fails, hPipe still
       // owns the instance.
       auto* handler = new TPipeHandler(hPipe.Release(), this, &fClientAggregator);
-      if (handler->Running()) fListenerContainer.push_back(handler);
+      if (handler->Started()) fListenerContainer.push_back(handler);
       else delete handler; // closes the instance: the client sees its pipe end
     } catch (const std::bad_alloc&) {
       hPipe.Reset(); // out of memory: this client sees its pipe end, the listener goes on
@@ -133,7 +132,7 @@ void TPipeConnector::ListenNext() {
 }
 
 void TPipeConnector::Shutdown() {
-  fTerminated.Set();
+  MarkTerminated();
   if (fConnectPending) {
     ::CancelIoEx(hPipe.Get(), &fConnectRecord);
     DWORD ignored = 0;
@@ -152,7 +151,6 @@ void TPipeConnector::Shutdown() {
     handler->TerminateAndWait();
     delete handler; // waits for its thread
   }
-  ::SetEvent(evTermAck.Get());
 }
 
 int32_t TPipeConnector::Initialise() {
@@ -170,11 +168,7 @@ int32_t TPipeConnector::Initialise() {
 
 int32_t TPipeConnector::TerminateAndWait() {
   win32::TLock lock(csAccess);
-  if (!Started() || IsTerminated()) return NVERR_ALREADY_TERMINATED;
-  ::SetEvent(evTerm.Get());
-  const bool finished = ::WaitForSingleObject(evTermAck.Get(), RequestTimeoutMs) == WAIT_OBJECT_0;
-  ::ResetEvent(evTermAck.Get());
-  return finished ? NV_OK : NVERR_SHUTDOWN_TIMEOUT;
+  return RequestStopAndWait(RequestTimeoutMs, TAcknowledgement::Reset);
 }
 
 void TPipeConnector::ListenerDisconnect(TPipeHandler* Obj) {

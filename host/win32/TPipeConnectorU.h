@@ -34,14 +34,14 @@ public:
   // 0, 100003 (already terminated), 100006 (no answer within 5000 ms), 100016 (already
   // initialised), 100017 (the wait failed) or the system's error code of the first instance.
   int32_t Initialise();
-  // 0, 100003 (already terminated) or 100014 (not finished within 5000 ms).
+  // 0, 100003 (already terminated) or 100014 (not finished within 5000 ms). The
+  // acknowledgement is reset after the wait.
   int32_t TerminateAndWait();
   void UpdateSerialRefs(const std::vector<int32_t>& NewSerialRefs) { fClientAggregator.UpdateSerialRefs(NewSerialRefs); }
   void ListenerDisconnect(TPipeHandler* Obj) override;
   // The number of connected clients.
   int32_t ListnerCount();
 
-  bool IsTerminated() const noexcept { return fTerminated.IsSet(); }
   bool IsInitialised() const noexcept { return fInitialised.IsSet(); }
   const std::wstring& PipeName() const noexcept { return fPipeName; }
   TClientAggregator& Aggregator() noexcept { return fClientAggregator; }
@@ -61,7 +61,6 @@ private:
   void ListenNext();
   void Shutdown();
 
-  std::vector<int32_t> fSerialObj;
   std::wstring fPipeName;
   std::wstring fPipePath; // made once: making an instance allocates nothing
   DWORD dwPipeWriteBuffer = PipeBufferSize;
@@ -71,8 +70,6 @@ private:
   win32::THandle hPipe;             // the instance waiting for a client
   DWORD iErrorResult = 0;
   win32::THandle evACK;
-  win32::THandle evTerm, evTermAck;
-  win32::TEventState fTerminated;   // evTerminated / evNotTerminated
   win32::THandle evInit, evInitAck;
   win32::TEventState fInitialised;  // evInitialised / evNotInitialised
   win32::TEventState fClients;      // evNonZeroClients / evZeroClients

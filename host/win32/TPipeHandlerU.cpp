@@ -1,27 +1,20 @@
 #include "TPipeHandlerU.h"
 
 #include "DebugUtilsU.h"
-#include "NVErrorsU.h"
 
 #include <new>
 
 TPipeHandler::TPipeHandler(HANDLE Pipe, TPipeConnectorAbs* Owner, TClientAggregator* ClientAggregator)
-    : hPipe(Pipe), evTerm(win32::MakeEvent(true, false)), evTermAck(win32::MakeEvent(true, false)),
-      evPipeRdEvent(win32::MakeEvent(false, false)), evPipeWrEvent(win32::MakeEvent(false, false)), fOwner(Owner),
-      fAggregator(ClientAggregator) {
-  if (evTerm && evTermAck && fTerminated.Valid() && evPipeRdEvent && evPipeWrEvent) fRunning = Start();
+    : hPipe(Pipe), evPipeRdEvent(win32::MakeEvent(false, false)), evPipeWrEvent(win32::MakeEvent(false, false)),
+      fOwner(Owner), fAggregator(ClientAggregator) {
+  if (evPipeRdEvent && evPipeWrEvent) Start(TPipeConnectorAbs::PipeThreadStack);
 }
 
 TPipeHandler::~TPipeHandler() {
   WaitFor(); // Execute uses every member until it returns
 }
 
-int32_t TPipeHandler::TerminateAndWait() {
-  win32::TLock lock(csAccess);
-  if (!fRunning || IsTerminated()) return NVERR_ALREADY_TERMINATED;
-  ::SetEvent(evTerm.Get());
-  return ::WaitForSingleObject(evTermAck.Get(), TerminateTimeoutMs) == WAIT_OBJECT_0 ? NV_OK : NVERR_SHUTDOWN_TIMEOUT;
-}
+int32_t TPipeHandler::TerminateAndWait() { return RequestStopAndWait(TerminateTimeoutMs, TAcknowledgement::LeftSet); }
 
 void TPipeHandler::Execute() {
   fReadRecord.hEvent = evPipeRdEvent.Get();
@@ -30,24 +23,23 @@ void TPipeHandler::Execute() {
   try {
     byItself = Serve();
   } catch (...) {
-    fTerminated.Set(); // out of memory: the connection ends as if the pipe had broken
+    MarkTerminated(); // out of memory: the connection ends as if the pipe had broken
   }
   if (byItself) fOwner->ListenerDisconnect(this);
   EndPendingIo();
   hPipe.Reset();
-  ::SetEvent(evTermAck.Get());
 }
 
 bool TPipeHandler::Serve() {
   if (!StartRead()) return true;
-  const HANDLE waits[3] = {evTerm.Get(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
+  const HANDLE waits[3] = {StopEvent(), evPipeRdEvent.Get(), evPipeWrEvent.Get()};
   for (;;) {
     // A reply's write usually completes at once: its event is waited for only while a write
     // is pending, which spares a wake-up per request. (A completion signalled for a write that
     // had completed at once may still wake the loop later; it is passed over.)
     const DWORD woken = ::WaitForMultipleObjects(fWritePending ? 3 : 2, waits, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0) { // stop request
-      fTerminated.Set();
+      MarkTerminated();
       return false;
     }
     if (woken == WAIT_OBJECT_0 + 2) { // the pending write completed (or an earlier one signalled late)
@@ -60,17 +52,17 @@ bool TPipeHandler::Serve() {
       fReadPending = false;
       if (!read) { // the client went, the pipe broke, or the message did not fit the buffer
         DebugOut(L"Broken pipe");
-        fTerminated.Set();
+        MarkTerminated();
         return true;
       }
       if (size > 0 && !HandleMessage(size)) { // stopped while the previous reply waited for the client
-        fTerminated.Set();
+        MarkTerminated();
         return false;
       }
       if (!StartRead()) return true;
       continue;
     }
-    fTerminated.Set(); // the wait failed
+    MarkTerminated(); // the wait failed
     return true;
   }
 }
@@ -85,7 +77,7 @@ bool TPipeHandler::StartRead() {
     return true;
   }
   DebugOutFmt(L"Broken pipe (ReadFile) LastError = 0x%x", {int64_t(::GetLastError())});
-  fTerminated.Set();
+  MarkTerminated();
   return false;
 }
 
@@ -120,7 +112,7 @@ bool TPipeHandler::HandleMessage(size_t size) {
 bool TPipeHandler::WaitForWriteOrStop() {
   // A client that reads no more replies holds the write for good: a stop request ends the wait.
   // (A completion signalled late for an earlier write wakes it once more; it is passed over.)
-  const HANDLE waits[2] = {evTerm.Get(), evPipeWrEvent.Get()};
+  const HANDLE waits[2] = {StopEvent(), evPipeWrEvent.Get()};
   while (!HasOverlappedIoCompleted(&fWriteRecord)) {
     const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0) return false;

@@ -13,21 +13,19 @@
 #include <cstdint>
 #include <vector>
 
-class TPipeHandler final : public TThreadObject {
+class TPipeHandler final : public win32::TThreadObject {
 public:
   static constexpr DWORD TerminateTimeoutMs = 5000;
 
-  // Takes ownership of the connected pipe instance and starts serving it.
+  // Takes ownership of the connected pipe instance and starts serving it. Not Started() when
+  // its events or thread could not be made: it then serves nothing and closes the instance when
+  // destroyed.
   TPipeHandler(HANDLE Pipe, TPipeConnectorAbs* Owner, TClientAggregator* ClientAggregator);
   ~TPipeHandler() override;
 
-  // False when the handler's events or thread could not be made; it then serves nothing and
-  // closes the instance when destroyed.
-  bool Running() const noexcept { return fRunning; }
   // 0 once the run loop has ended, 100003 when it had already ended, 100014 when it did not end
-  // within 5000 ms.
+  // within 5000 ms. The acknowledgement stays set.
   int32_t TerminateAndWait();
-  bool IsTerminated() const noexcept { return fTerminated.IsSet(); }
 
 protected:
   void Execute() override;
@@ -44,13 +42,9 @@ private:
   void EndPendingIo() noexcept;
 
   win32::THandle hPipe;
-  win32::TCriticalSection csAccess;
-  win32::THandle evTerm, evTermAck;
-  win32::TEventState fTerminated; // evTerminated / evNotTerminated
   win32::THandle evPipeRdEvent, evPipeWrEvent;
   TPipeConnectorAbs* fOwner;
   TClientAggregator* fAggregator;
-  bool fRunning = false;
 
   OVERLAPPED fReadRecord{}, fWriteRecord{};
   bool fReadPending = false, fWritePending = false;

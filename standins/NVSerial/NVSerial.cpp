@@ -11,6 +11,7 @@
 #include "SelectorSim.h"
 #include "WideText.h"
 #include "WinHandles.h"
+#include "WinSync.h"
 
 #include <objbase.h>
 
@@ -19,7 +20,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,7 +42,7 @@ public:
 
   const std::wstring PortName;
   int32_t Id; // the selector's id; set before the device is published
-  std::mutex Io;                  // one I/O call at a time on a device
+  win32::TCriticalSection Io;      // one I/O call at a time on a device
   std::atomic<bool> Closed{false}; // set by NVSerial_Close; later calls see an invalid reference
 };
 
@@ -52,7 +52,7 @@ struct TSimulatedSelector {
       : Selector(spec.State, spec.DeviceType), PortName(std::move(portName)) {}
   selsim::TSelector Selector;
   std::wstring PortName;
-  std::mutex Lock;
+  win32::TCriticalSection Lock;
   bool Open = false;
 };
 
@@ -61,11 +61,11 @@ public:
   explicit TSimulatedDevice(std::shared_ptr<TSimulatedSelector> sim)
       : TDevice(sim->PortName, sim->Selector.State().Id), fSim(std::move(sim)) {}
   ~TSimulatedDevice() override {
-    std::lock_guard lock(fSim->Lock);
+    const win32::TLock lock(fSim->Lock);
     fSim->Open = false;
   }
   int32_t Write(const uint8_t* data, int32_t length, DWORD) override {
-    std::lock_guard lock(fSim->Lock);
+    const win32::TLock lock(fSim->Lock);
     fPending += fSim->Selector.Receive(std::string_view(reinterpret_cast<const char*>(data), size_t(length)));
     return 0;
   }
@@ -145,11 +145,11 @@ int32_t Exchange(TDevice& device, const std::string& command, std::string& reply
 class TLibrary {
 public:
   int32_t Open(int32_t& ref, uint32_t deviceType, int32_t baudRate) {
-    std::lock_guard opening(fOpening); // one search at a time, so no port is taken twice
+    const win32::TLock opening(fOpening); // one search at a time, so no port is taken twice
     LoadSimulatedSelectors();
     for (const auto& sim : fSimulated) {
       {
-        std::lock_guard lock(sim->Lock);
+        const win32::TLock lock(sim->Lock);
         if (sim->Open || sim->Selector.DeviceType() != deviceType) continue;
         sim->Open = true;
       }
@@ -173,7 +173,7 @@ public:
   }
 
   std::shared_ptr<TDevice> Find(int32_t ref) {
-    std::lock_guard lock(fTable);
+    const win32::TLock lock(fTable);
     const auto it = fDevices.find(ref);
     return it == fDevices.end() ? nullptr : it->second;
   }
@@ -181,7 +181,7 @@ public:
   int32_t Close(int32_t ref) {
     std::shared_ptr<TDevice> device;
     {
-      std::lock_guard lock(fTable);
+      const win32::TLock lock(fTable);
       const auto it = fDevices.find(ref);
       if (it == fDevices.end()) return ERROR_INVALID_HANDLE;
       device = std::move(it->second);
@@ -193,14 +193,14 @@ public:
 
 private:
   int32_t Add(std::shared_ptr<TDevice> device) {
-    std::lock_guard lock(fTable);
+    const win32::TLock lock(fTable);
     const int32_t ref = fNextRef++;
     fDevices.emplace(ref, std::move(device));
     return ref;
   }
 
   bool IsOpen(const std::wstring& devicePath) {
-    std::lock_guard lock(fTable);
+    const win32::TLock lock(fTable);
     return std::any_of(fDevices.begin(), fDevices.end(),
                        [&](const auto& d) { return pellix::DevicePath(d.second->PortName) == devicePath; });
   }
@@ -254,7 +254,7 @@ private:
       fSimulated.push_back(std::make_shared<TSimulatedSelector>(specs[i], L"SIM" + std::to_wstring(i + 1)));
   }
 
-  std::mutex fOpening, fTable;
+  win32::TCriticalSection fOpening, fTable;
   std::map<int32_t, std::shared_ptr<TDevice>> fDevices;
   int32_t fNextRef = 1;
   bool fSimulatedLoaded = false;
@@ -273,7 +273,7 @@ int32_t WithDevice(int32_t ref, F&& call) noexcept {
   try {
     const std::shared_ptr<TDevice> device = Library().Find(ref);
     if (!device) return ERROR_INVALID_HANDLE;
-    std::lock_guard io(device->Io);
+    const win32::TLock io(device->Io);
     if (device->Closed) return ERROR_INVALID_HANDLE;
     return call(*device);
   } catch (...) {

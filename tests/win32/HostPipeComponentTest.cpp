@@ -1,10 +1,12 @@
 // The device host's client aggregator and pipe listener hosted in-process, with client library
 // entries made here: the busy mutex (held elsewhere, abandoned), calls that do not return
-// normally, the listener's request results, and accepting again once an instance can be made.
+// normally, the listener's request results, and accepting again once an instance can be made;
+// and the thread object they run on: what a stop request answers, and the owner its thread holds.
 #include "NVErrorsU.h"
 #include "PipeClient.h"
 #include "TPipeConnectorU.h"
 #include "TestSupport.h"
+#include "ThreadObject.h"
 
 #include <gtest/gtest.h>
 
@@ -258,4 +260,99 @@ TEST_F(PipeConnector, RefusesRemoteClientsAndDoesNotShareANameTakenAlready) {
   EXPECT_FALSE(squatted.IsInitialised()) << "nothing listens, so the host ends by its idle rule";
   EXPECT_FALSE(WaitForAck(ack, 0));
   EXPECT_EQ(gInstanceLog.asked.size(), 1u) << "and no other instance of the name is made";
+}
+
+namespace {
+
+// Its run loop waits for the stop request, then goes on for lingerMs before it returns.
+class TLingering final : public win32::TThreadObject {
+public:
+  TLingering(bool start, DWORD lingerMs) : fLingerMs(lingerMs) {
+    if (start) Start();
+  }
+  ~TLingering() override { WaitFor(); }
+  int32_t Stop(DWORD timeoutMs) { return RequestStopAndWait(timeoutMs, TAcknowledgement::LeftSet); }
+
+protected:
+  void Execute() override {
+    ::WaitForSingleObject(StopEvent(), INFINITE);
+    ::Sleep(fLingerMs);
+  }
+
+private:
+  DWORD fLingerMs;
+};
+
+class TThrowing final : public win32::TThreadObject {
+public:
+  TThrowing() { Start(); }
+  ~TThrowing() override { WaitFor(); }
+  int32_t Stop() { return RequestStopAndWait(1000, TAcknowledgement::Reset); }
+
+protected:
+  void Execute() override { throw std::runtime_error("the run loop gives up"); }
+};
+
+// Shared by its callers; its run loop returns once `proceed` is set or a stop is requested, and
+// `gone` is set when the object is destroyed.
+class TShared final : public win32::TThreadObject, public std::enable_shared_from_this<TShared> {
+public:
+  TShared(HANDLE proceed, HANDLE gone) : fProceed(proceed), fGone(gone) {}
+  ~TShared() override {
+    RequestStop();
+    WaitFor();
+    ::SetEvent(fGone);
+  }
+  bool Begin() { return Start(0, shared_from_this()); }
+
+protected:
+  void Execute() override {
+    const HANDLE either[2] = {fProceed, StopEvent()};
+    ::WaitForMultipleObjects(2, either, FALSE, INFINITE);
+  }
+
+private:
+  HANDLE fProceed, fGone;
+};
+
+} // namespace
+
+TEST(ThreadObject, AStopRequestAnswersWhetherTheRunLoopEndedInTime) {
+  const struct {
+    const char* name;
+    bool start;
+    DWORD lingerMs, timeoutMs;
+    int32_t answer;
+  } cases[] = {
+      {"never started", false, 0, 100, NVERR_ALREADY_TERMINATED},
+      {"ends in time", true, 0, 5000, NV_OK},
+      {"ends after the bound", true, 500, 50, NVERR_SHUTDOWN_TIMEOUT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TLingering object(c.start, c.lingerMs);
+    EXPECT_EQ(object.Started(), c.start);
+    EXPECT_EQ(object.Stop(c.timeoutMs), c.answer);
+    object.WaitFor();
+    EXPECT_EQ(object.IsTerminated(), c.start);
+    EXPECT_EQ(object.Stop(c.timeoutMs), NVERR_ALREADY_TERMINATED) << "a second request asks nothing";
+  }
+}
+
+TEST(ThreadObject, AnExceptionThatLeavesTheRunLoopEndsItAsAReturnWould) {
+  TThrowing object;
+  ASSERT_TRUE(object.Started());
+  object.WaitFor();
+  EXPECT_TRUE(object.IsTerminated());
+  EXPECT_EQ(object.Stop(), NVERR_ALREADY_TERMINATED);
+}
+
+TEST(ThreadObject, ItsThreadKeepsASharedObjectUntilItHasLeftIt) {
+  const win32::THandle proceed = win32::MakeEvent(true, false), gone = win32::MakeEvent(true, false);
+  auto object = std::make_shared<TShared>(proceed.Get(), gone.Get());
+  ASSERT_TRUE(object->Begin());
+  object.reset(); // the callers' last reference
+  EXPECT_EQ(::WaitForSingleObject(gone.Get(), 200), DWORD(WAIT_TIMEOUT)) << "destroyed while its run loop ran";
+  ::SetEvent(proceed.Get());
+  EXPECT_EQ(::WaitForSingleObject(gone.Get(), 5000), DWORD(WAIT_OBJECT_0)) << "destroyed by its thread once it left";
 }

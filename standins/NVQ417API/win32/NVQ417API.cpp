@@ -10,7 +10,9 @@
 #include "HostNames.h"
 #include "PollPacer.h"
 #include "Q417Packet.h"
+#include "ThreadObject.h"
 #include "WinHandles.h"
+#include "WinSync.h"
 #include "WireFrames.h"
 
 #include <atomic>
@@ -18,7 +20,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,18 @@ struct TConfig {
     return config;
   }
 };
+
+// Starts a program and lets it go, its handles closed at once.
+DWORD StartProgram(const std::wstring& program, std::wstring commandLine, const std::wstring& folder) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+    return ::GetLastError();
+  const win32::THandle process(started.hProcess), thread(started.hThread);
+  return ERROR_SUCCESS;
+}
 
 // Waits for the object or the stop event; true only for the object.
 bool WaitOrStop(HANDLE object, HANDLE stop, DWORD timeoutMs) {
@@ -130,19 +143,13 @@ private:
   // Starts Pellix.exe with the client library and waits for its acknowledge event.
   DWORD StartHost(const TConfig& config, HANDLE stop) {
     // Made (or opened) before the host starts, so that its setting cannot be missed.
-    const win32::THandle ack(::CreateEventW(
-        nullptr, TRUE, FALSE, pellix::AckEventName(pellix::LibraryFileName(config.Client)).c_str()));
-    std::wstring commandLine = L"\"" + config.Host + L"\" \"" + config.Client + L"\"";
-    const std::wstring folder = config.Host.substr(0, config.Host.find_last_of(L"\\/") + 1);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(config.Host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &process))
-      return ::GetLastError();
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess); // the host ends by itself once no client is connected
-    if (!ack) return ERROR_SUCCESS;  // without the event, the pipe itself is waited for
+    const win32::THandle ack =
+        win32::MakeEvent(true, false, pellix::AckEventName(pellix::LibraryFileName(config.Client)).c_str());
+    // The host ends by itself once no client is connected.
+    if (const DWORD error = StartProgram(config.Host, L"\"" + config.Host + L"\" \"" + config.Client + L"\"",
+                                         config.Host.substr(0, config.Host.find_last_of(L"\\/") + 1)))
+      return error;
+    if (!ack) return ERROR_SUCCESS; // without the event, the pipe itself is waited for
     return WaitOrStop(ack.Get(), stop, kHostStartMs) ? ERROR_SUCCESS
            : ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0 ? ERROR_CANCELLED
                                                             : WAIT_TIMEOUT;
@@ -175,13 +182,13 @@ private:
   }
 
   win32::THandle fPipe;
-  win32::THandle fEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  win32::THandle fEvent = win32::MakeEvent(true, false);
   OVERLAPPED fRecord{};
   uint8_t fChunk[8192];
 };
 
 // One reference: a thread that serves its requests one at a time.
-class TApiClient : public std::enable_shared_from_this<TApiClient> {
+class TApiClient final : public win32::TThreadObject, public std::enable_shared_from_this<TApiClient> {
 public:
   struct TRequest {
     bool Poll;
@@ -191,72 +198,61 @@ public:
   };
 
   TApiClient(TNVQ417InitDone initDone, void* userData) : fInitDone(initDone), fInitUserData(userData) {}
-  ~TApiClient() { Stop(); }
-  TApiClient(const TApiClient&) = delete;
-  TApiClient& operator=(const TApiClient&) = delete;
+  ~TApiClient() override { Stop(); }
 
   // The thread holds a reference of its own: a caller may close the reference from inside one
   // of its callbacks, and the object then lives until the thread has left it.
-  bool Start() {
-    auto keep = std::make_unique<std::shared_ptr<TApiClient>>(shared_from_this());
-    fThread.Reset(::CreateThread(nullptr, 0, ThreadProc, keep.get(), 0, &fThreadId));
-    if (!fThread) return false;
-    keep.release(); // the thread's now
-    return true;
-  }
+  bool Start() { return TThreadObject::Start(0, shared_from_this()); }
 
   // Ends the thread; its callbacks have all returned when this returns (unless called from one).
   void Stop() {
-    ::SetEvent(fStop.Get());
-    if (fThread && ::GetCurrentThreadId() != fThreadId) ::WaitForSingleObject(fThread.Get(), INFINITE);
+    RequestStop();
+    WaitFor();
   }
 
   bool Failed() const { return fFailed; }
 
   void Queue(TRequest request) {
     {
-      std::lock_guard lock(fLock);
+      const win32::TLock lock(fLock);
       fRequests.push_back(std::move(request));
     }
     ::SetEvent(fWork.Get());
   }
 
-private:
-  static DWORD WINAPI ThreadProc(void* keep) noexcept {
-    const std::unique_ptr<std::shared_ptr<TApiClient>> reference(static_cast<std::shared_ptr<TApiClient>*>(keep));
-    TApiClient* client = reference->get();
+protected:
+  void Execute() override {
     try {
-      client->Run();
+      Run();
     } catch (...) {
-      client->fFailed = true; // nobody serves this reference any more: its updates are refused
+      fFailed = true; // nobody serves this reference any more: its updates are refused
     }
-    return 0;
   }
 
-  bool Stopping() const { return ::WaitForSingleObject(fStop.Get(), 0) == WAIT_OBJECT_0; }
+private:
   bool Pending() {
-    std::lock_guard lock(fLock);
+    const win32::TLock lock(fLock);
     return !fRequests.empty();
   }
 
   void Run() {
-    const DWORD opened = fConnection.Open(fConfig, fStop.Get());
+    const DWORD opened = fConnection.Open(fConfig, StopEvent());
     fFailed = opened != ERROR_SUCCESS;
-    if (Stopping()) return;
+    if (StopRequested()) return;
     fInitDone(int32_t(opened), fInitUserData);
     if (fFailed) return;
-    const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
+    const HANDLE waits[2] = {StopEvent(), fWork.Get()};
     while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
       for (;;) {
         TRequest request;
         {
-          std::lock_guard lock(fLock);
+          const win32::TLock lock(fLock);
           if (fRequests.empty()) break;
           request = std::move(fRequests.front());
           fRequests.pop_front();
         }
         Serve(request);
-        if (Stopping()) return;
+        if (StopRequested()) return;
       }
     }
   }
@@ -265,15 +261,15 @@ private:
   // while the pipe is broken. False when stopped.
   bool Ask(const TBytes& payload, TBytes& packet) {
     for (;;) {
-      if (Stopping()) return false;
-      if (!fConnection.Connected() && fConnection.Open(fConfig, fStop.Get()) != ERROR_SUCCESS) {
-        if (::WaitForSingleObject(fStop.Get(), kRetryMs) == WAIT_OBJECT_0) return false;
+      if (StopRequested()) return false;
+      if (!fConnection.Connected() && fConnection.Open(fConfig, StopEvent()) != ERROR_SUCCESS) {
+        if (::WaitForSingleObject(StopEvent(), kRetryMs) == WAIT_OBJECT_0) return false;
         continue;
       }
       const uint32_t tag = fNextTag++;
       pellix::BuildRequest(tag, payload, fRequestFrame);
       fLastAsked = ::GetTickCount64();
-      if (!fConnection.Exchange(fRequestFrame, tag, fReply, fStop.Get())) {
+      if (!fConnection.Exchange(fRequestFrame, tag, fReply, StopEvent())) {
         fConnection.Close(); // the host went or stopped answering: connect anew
         continue;
       }
@@ -283,7 +279,7 @@ private:
         return true;
       }
       // No packet (the host's library was busy or unbound): ask again shortly.
-      if (::WaitForSingleObject(fStop.Get(), kRetryMs) == WAIT_OBJECT_0) return false;
+      if (::WaitForSingleObject(StopEvent(), kRetryMs) == WAIT_OBJECT_0) return false;
     }
   }
 
@@ -296,7 +292,7 @@ private:
       return;
     }
     const ULONGLONG start = ::GetTickCount64();
-    const HANDLE waits[2] = {fStop.Get(), fWork.Get()};
+    const HANDLE waits[2] = {StopEvent(), fWork.Get()};
     if (const uint32_t wait = fPacer.WaitBeforeAsking(start - fLastAsked))
       if (::WaitForMultipleObjects(2, waits, FALSE, wait) == WAIT_OBJECT_0) return;
     for (;;) {
@@ -310,17 +306,14 @@ private:
 
   void Deliver(const TRequest& request, const TBytes& packet) {
     fPacer.Delivered(packet);
-    if (request.Done && !Stopping()) request.Done(0, packet.data(), int32_t(packet.size()), request.UserData);
+    if (request.Done && !StopRequested()) request.Done(0, packet.data(), int32_t(packet.size()), request.UserData);
   }
 
   const TConfig fConfig = TConfig::Load();
   TNVQ417InitDone fInitDone;
   void* fInitUserData;
-  win32::THandle fStop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  win32::THandle fWork{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  win32::THandle fThread;
-  DWORD fThreadId = 0;
-  std::mutex fLock;
+  win32::THandle fWork = win32::MakeEvent(false, false);
+  win32::TCriticalSection fLock;
   std::deque<TRequest> fRequests;
   TConnection fConnection;
   nvq417::TPollPacer fPacer;
@@ -333,7 +326,7 @@ private:
 // The references in use. Never destroyed: a caller may close its reference while the process
 // is ending.
 struct TClients {
-  std::mutex Lock;
+  win32::TCriticalSection Lock;
   std::map<int32_t, std::shared_ptr<TApiClient>> ByRef;
   int32_t NextRef = 1;
 };
@@ -345,7 +338,7 @@ TClients& Clients() {
 
 std::shared_ptr<TApiClient> Find(int32_t ref) {
   TClients& clients = Clients();
-  std::lock_guard lock(clients.Lock);
+  const win32::TLock lock(clients.Lock);
   const auto found = clients.ByRef.find(ref);
   return found == clients.ByRef.end() ? nullptr : found->second;
 }
@@ -360,13 +353,13 @@ int32_t WINAPI NVQ417_Initialise(int32_t* Ref, int32_t*, TNVQ417InitDone InitDon
     auto client = std::make_shared<TApiClient>(InitDone, UserData);
     TClients& clients = Clients();
     {
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       *Ref = clients.NextRef++;
       clients.ByRef[*Ref] = client;
     }
     // The reference is in place before the thread can report: its callback may use it.
     if (!client->Start()) {
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       clients.ByRef.erase(*Ref);
       *Ref = 0;
       return int32_t(::GetLastError());
@@ -403,7 +396,7 @@ int32_t WINAPI NVQ417_Close(int32_t* Ref, int32_t*, void*, void*) {
     std::shared_ptr<TApiClient> client;
     {
       TClients& clients = Clients();
-      std::lock_guard lock(clients.Lock);
+      const win32::TLock lock(clients.Lock);
       const auto found = clients.ByRef.find(*Ref);
       if (found == clients.ByRef.end()) return ERROR_INVALID_HANDLE;
       client = std::move(found->second);
