@@ -1,5 +1,7 @@
 #include "Artwork.h"
 
+#include "WinHandles.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -238,9 +240,11 @@ HICON MakeGlyphIcon(TGlyph glyph, int size) {
   header.bV5BlueMask = 0x000000FF;
   header.bV5AlphaMask = 0xFF000000;
   void* bits = nullptr;
-  HDC screen = ::GetDC(nullptr);
-  HBITMAP color = ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
-  ::ReleaseDC(nullptr, screen);
+  HBITMAP color;
+  {
+    const win32::TWindowDC screen(nullptr);
+    color = ::CreateDIBSection(screen.Get(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  }
   if (!color) return nullptr;
   {
     Bitmap canvas(size, size, size * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(bits));

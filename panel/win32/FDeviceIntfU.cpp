@@ -183,22 +183,21 @@ void TFDeviceIntf::Paint(HDC dc, const RECT& client) {
 
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-  const HGDIOBJ oldFont = ::SelectObject(dc, fResources.Bold.Get());
+  win32::TSelection font(dc, fResources.Bold.Get());
   RECT r = fResources.Scale(DeviceIdLabel);
   ::DrawTextW(dc, L"Device ID : ", -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   r = fResources.Scale(DeviceIdText);
   ::DrawTextW(dc, fDeviceIdText.c_str(), -1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
-  ::SelectObject(dc, fResources.Normal.Get());
+  font.Select(fResources.Normal.Get());
   r = fResources.Scale(VersionText);
   ::DrawTextW(dc, fVersionText.c_str(), -1, &r, DT_RIGHT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
 
-  ::SelectObject(dc, fResources.CaptionBold.Get());
+  font.Select(fResources.CaptionBold.Get());
   ::SetTextColor(dc, kTileText);
   for (int i = 0; i < 8; ++i) {
     r = fResources.Scale(ChannelCaption(i));
     ::DrawTextW(dc, kDigits[i], 1, &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOCLIP);
   }
-  ::SelectObject(dc, oldFont);
 }
 
 int TFDeviceIntf::HitTest(POINT p) const {
@@ -289,13 +288,11 @@ LRESULT CALLBACK TFDeviceIntf::GroupProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
   // nothing of what lay there before shows through.
   if (msg == WM_ERASEBKGND) return 1;
   if (msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd, &ps);
+    const win32::TPaintDC paint(hwnd);
     RECT r;
     ::GetClientRect(hwnd, &r);
-    ::FillRect(dc, &r, ::GetSysColorBrush(COLOR_BTNFACE));
-    ::DefSubclassProc(hwnd, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
-    ::EndPaint(hwnd, &ps);
+    ::FillRect(paint.Get(), &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    ::DefSubclassProc(hwnd, WM_PRINTCLIENT, WPARAM(paint.Get()), PRF_CLIENT);
     return 0;
   }
   return ::DefSubclassProc(hwnd, msg, wParam, lParam);

@@ -71,12 +71,10 @@ LRESULT TWaitingDisplay::HandleFillerMessage(UINT msg, WPARAM wParam, LPARAM lPa
   switch (msg) {
   case WM_PAINT: {
     // A flat one-pixel border around the button face.
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(hwnd, &ps);
+    const win32::TPaintDC paint(hwnd);
     RECT r;
     ::GetClientRect(hwnd, &r);
-    ::FrameRect(dc, &r, ::GetSysColorBrush(COLOR_BTNSHADOW));
-    ::EndPaint(hwnd, &ps);
+    ::FrameRect(paint.Get(), &r, ::GetSysColorBrush(COLOR_BTNSHADOW));
     return 0;
   }
   case WM_CTLCOLORSTATIC: // "Waiting ..." on a transparent background
