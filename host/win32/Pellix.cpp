@@ -7,6 +7,7 @@
 #include "PellixF.h"
 #include "PellixUSBU.h"
 #include "PellixUtilsU.h"
+#include "RegistryReader.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ void RunHost(HINSTANCE instance) {
     return; // another host serves this device type
   }
 
-  pellix::TRegistryReader registry;
+  win32::TRegistryReader registry;
   pellix::TPortProber prober;
   TNVSerialLibrary serial;
   {

@@ -7,7 +7,7 @@
 
 #include "DeviceDiscovery.h"
 #include "HostNames.h"
-#include "PellixUtilsU.h"
+#include "RegistryReader.h"
 #include "SelectorSim.h"
 #include "WideText.h"
 #include "WinHandles.h"
@@ -156,7 +156,7 @@ public:
       ref = Add(std::make_shared<TSimulatedDevice>(sim));
       return 0;
     }
-    pellix::TRegistryReader registry;
+    win32::TRegistryReader registry;
     const std::vector<pellix::TFTDIDevice> ftdi = pellix::FindFTDIPorts(registry);
     std::vector<std::wstring> ports;
     pellix::SerialCommPorts(registry, ports);
