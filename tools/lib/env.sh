@@ -49,30 +49,27 @@ q417_build() { # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
-# Starts Xvfb on a free display and exports DISPLAY. Another run on the machine may pick the same
-# number at the same moment: the display is ours once our Xvfb reports it ready (it writes the
-# number to fd 3 when it accepts clients); one that finds the number taken ends, and the next
-# number is tried.
+# Starts Xvfb and exports DISPLAY. Xvfb picks the display itself (-displayfd): it takes the
+# first number that no other server holds, under the X server's own lock, and writes it to fd 3
+# once it accepts clients, so two runs on the machine never share a display.
 q417_start_xvfb() {
-  local n pid i ready
+  local ready pid n i
   ready=$(mktemp)
-  for n in $(seq 90 189); do
-    if [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; then continue; fi
-    Xvfb :$n -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
-    pid=$!
-    for i in $(seq 300); do
-      if [ -s "$ready" ]; then
-        Q417_STARTED_PIDS+=($pid)
-        rm -f "$ready"
-        export DISPLAY=:$n
-        return 0
-      fi
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
-    kill $pid 2>/dev/null
-    wait $pid 2>/dev/null || true
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  pid=$!
+  for i in $(seq 300); do
+    # A whole line: the number is written at once, with its line end.
+    if read -r n <"$ready" && [[ $n =~ ^[0-9]+$ ]]; then
+      Q417_STARTED_PIDS+=($pid)
+      rm -f "$ready"
+      export DISPLAY=:$n
+      return 0
+    fi
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.1
   done
+  kill $pid 2>/dev/null
+  wait $pid 2>/dev/null || true
   rm -f "$ready"
   echo "Xvfb did not start" >&2
   return 1
