@@ -3,6 +3,7 @@
 // idle polls, starts a host again when one ends (the panel keeps its panels), and reports a
 // host program that cannot be started.
 #include "DebugMonitor.h"
+#include "DemoSelectors.h"
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PipeClient.h"
@@ -18,7 +19,6 @@ using namespace panel_driver;
 
 namespace {
 
-const wchar_t* const kSelectors = L"3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000";
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
 constexpr uint32_t kQ417 = 0x417;
 
@@ -56,7 +56,7 @@ protected:
     WaitNoHostOfType(kQ417, 30000);
   }
   void Start(std::vector<std::pair<std::wstring, std::wstring>> environment = {}) {
-    environment.emplace_back(L"NVSERIAL_SIMULATED", kSelectors);
+    environment.emplace_back(L"NVSERIAL_SIMULATED", kDemoSelectors);
     panel = std::make_unique<TChildProcess>(Bin() + L"Q417Panel.exe", L"", environment);
     // The window is looked at from outside while it is still being made: wait for its status line.
     ASSERT_TRUE(WaitFor([&] {

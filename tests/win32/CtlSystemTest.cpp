@@ -2,6 +2,7 @@
 // simulated selectors from bin/) for what it reads and sets, and beside the device API library's
 // test double (testbin/) for the library's failures and the selectors that do not confirm.
 #include "ConsoleRun.h"
+#include "DemoSelectors.h"
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PanelRun.h"
@@ -20,14 +21,14 @@ using nlohmann::json;
 
 namespace {
 
-// 3: mode 2, channel 2, indicator off, 10 ms; 5: the worked example; 9: mode 3, channel 8, 500 ms.
-const wchar_t* const kSelectors = L"3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000";
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
 constexpr uint32_t kQ417 = 0x417;
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 
-const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kSelectors}};
+// The demo's selectors. 3: mode 2, channel 2, indicator off, 10 ms; 5: the worked example; 9: mode
+// 3, channel 8, 500 ms.
+const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kDemoSelectors}};
 
 std::vector<std::string> LinesOf(const std::string& text) {
   std::vector<std::string> lines = Lines(text);

@@ -1,8 +1,15 @@
-# Shared set-up for tools/test and tools/demo: packages, builds, a private X display and Wine
-# prefix. Source it; everything it starts is stopped by q417_stop_started (by process id).
+# Shared set-up for the tools and the test scripts: packages, builds, a private X display and
+# Wine prefix, the probe of a running control panel, the demo's selectors. Source it; everything
+# it starts is stopped by q417_stop_started (by process id).
 
 Q417_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 Q417_STARTED_PIDS=()
+
+# The demo's simulated selectors for NVSERIAL_SIMULATED (ID:VERSION:TYPE:MODE:SELECT:INDICATOR:DELAY):
+# selector 3 in mode 2 on channel 2, selector 5 in mode 1 on channel 3 with its indicator on and
+# 2.5 ms, selector 9 in mode 3 on channel 8. tools/demo and tools/bench run them, and the Wine
+# tests of the whole chain read them from this line (tests/win32/CMakeLists.txt).
+Q417_DEMO_SELECTORS="3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000"
 
 q417_as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -75,6 +82,12 @@ q417_start_xvfb() {
   return 1
 }
 
+# Ends the Wine server of $WINEPREFIX, and with it every program of the prefix, and waits for it.
+q417_end_wineserver() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}
+
 # A persistent Wine server for $WINEPREFIX, listening before any program starts: a program that
 # finds no server starts one of its own, which ends a few seconds after its last program and
 # takes the desktop with it. A server that already runs for the prefix is used as it is.
@@ -112,8 +125,7 @@ q417_start_wine() {
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.q417-ready"
     # Making the prefix started a desktop before it was set up as above: it ends with the server.
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    q417_end_wineserver
     q417_start_wineserver || return 1
   fi
   # The desktop process is started by the first program that makes a window, holds that
@@ -123,6 +135,23 @@ q417_start_wine() {
     echo "the Wine desktop did not start" >&2
     return 1
   }
+}
+
+# q417probe (tests/win32/probe) on the control panel of the prefix, its output without the CRs.
+# Q417_PROBE names the program, the windows build's by default.
+q417_probe() {
+  wine "${Q417_PROBE:-$Q417_ROOT/build/windows/testbin/q417probe.exe}" "$@" | tr -d '\r'
+}
+
+# The processes of $WINEPREFIX whose command line matches the pattern (as pgrep -f takes it), one
+# id a line. Other runs on the machine run the same programs in prefixes of their own.
+q417_prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1" || true); do
+    # A process may end between the listing and the reading.
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
 }
 
 q417_stop_started() {
