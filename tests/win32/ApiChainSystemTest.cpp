@@ -7,6 +7,7 @@
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
 
@@ -20,11 +21,10 @@ using namespace panel_driver;
 namespace {
 
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
-constexpr uint32_t kQ417 = 0x417;
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 
-HWND Host() { return HostWindowOfType(kQ417); }
+HWND Host() { return HostWindowOfType(q417::DeviceType); }
 
 DWORD HostProcessId() {
   DWORD pid = 0;
@@ -53,7 +53,7 @@ protected:
     SetHostDebugSwitch(false); // a host in debug mode would stay a minute after its last client
     // A host left by an earlier test would serve this one's panel: wait for it to end (or end
     // it; the test that left it reports that).
-    WaitNoHostOfType(kQ417, 30000);
+    WaitNoHostOfType(q417::DeviceType, 30000);
   }
   void Start(std::vector<std::pair<std::wstring, std::wstring>> environment = {}) {
     environment.emplace_back(L"NVSERIAL_SIMULATED", kDemoSelectors);
@@ -72,7 +72,7 @@ protected:
     }
     panel.reset();
     // The host ends about 2 s after its last client; the next test starts its own.
-    EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000)) << "the host did not end after the panel closed";
+    EXPECT_TRUE(WaitNoHostOfType(q417::DeviceType, 30000)) << "the host did not end after the panel closed";
   }
   std::string Status() const { return Narrow(ReadStatusBar(status)); }
   bool ThreePanels() const { return DevicePanels(main).size() == 3; }

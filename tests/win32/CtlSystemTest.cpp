@@ -7,6 +7,7 @@
 #include "PanelDriver.h"
 #include "PanelRun.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
 
@@ -22,7 +23,6 @@ using nlohmann::json;
 namespace {
 
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
-constexpr uint32_t kQ417 = 0x417;
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 
@@ -54,7 +54,7 @@ class CtlChain : public ::testing::Test {
 protected:
   void SetUp() override {
     SetHostDebugSwitch(false); // a host in debug mode would stay a minute after its last client
-    WaitNoHostOfType(kQ417, 30000);
+    WaitNoHostOfType(q417::DeviceType, 30000);
   }
   void TearDown() override {
     keeper.Close();
@@ -65,7 +65,7 @@ protected:
     if (host) {
       EXPECT_TRUE(host->WaitExit(30000)) << "the host did not end after its last client";
     }
-    EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000));
+    EXPECT_TRUE(WaitNoHostOfType(q417::DeviceType, 30000));
   }
 
   TConsoleResult Ctl(const std::wstring& arguments) { return RunConsole(Bin() + L"q417ctl.exe", arguments, kSimulated); }
@@ -118,7 +118,7 @@ TEST_F(CtlChain, ListAndGetStartAHostAndReportTheSelectors) {
   TConsoleResult r = Ctl(L"list");
   ASSERT_EQ(r.ExitCode, 0u) << r.Err;
   EXPECT_EQ(r.Err, "");
-  EXPECT_NE(HostWindowOfType(kQ417), nullptr) << "the library started a host";
+  EXPECT_NE(HostWindowOfType(q417::DeviceType), nullptr) << "the library started a host";
   auto lines = LinesOf(r.Out);
   ASSERT_EQ(lines.size(), 4u) << r.Out;
   EXPECT_EQ(lines[0], "         id  version          mode  channel    indicator  delay_ms");

@@ -9,6 +9,7 @@
 
 #include "HostNames.h"
 #include "PollPacer.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "WinHandles.h"
 #include "WireFrames.h"
@@ -27,7 +28,6 @@ namespace {
 using TBytes = std::vector<uint8_t>;
 
 constexpr int32_t kAccepted = 997;
-constexpr const wchar_t* kDeviceTypeName = L"Q417";
 constexpr DWORD kHostStartMs = 15000;  // for a started host's acknowledge event and pipe
 constexpr DWORD kReplyMs = 30000;      // a host bounds its busy wait by 10 s; a library call adds its own time
 constexpr DWORD kRetryMs = 250;        // between attempts while no host answers
@@ -77,7 +77,7 @@ class TConnection {
 public:
   // Connects, starting a host when none serves the pipe. 0, or the system's error code.
   DWORD Open(const TConfig& config, HANDLE stop) {
-    const std::wstring path = pellix::PipePath(pellix::PipeName(kDeviceTypeName));
+    const std::wstring path = pellix::PipePath(pellix::PipeName(q417::DeviceTypeName));
     const ULONGLONG deadline = ::GetTickCount64() + kHostStartMs;
     bool hostStarted = false;
     for (;;) {
