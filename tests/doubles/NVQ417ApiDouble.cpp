@@ -1,6 +1,7 @@
 // A scriptable stand-in of the device API library for tests: the results, callbacks and packets
 // of every call follow a script, and every call is logged. See README.md beside this file.
 #define NVQ417API_DECL
+#include "Environment.h"
 #include "NVQ417Hdr.h"
 #include "Q417Packet.h"
 
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -373,8 +375,8 @@ private:
     std::snprintf(stamp, sizeof stamp, "%.1f ", ms);
     std::string full = stamp + line + "\n";
     fLog += full;
-    if (const char* path = std::getenv("NVQ417_DOUBLE_LOG")) {
-      if (FILE* f = std::fopen(path, "ab")) {
+    if (const std::wstring path = win32::EnvironmentVariable(L"NVQ417_DOUBLE_LOG"); !path.empty()) {
+      if (FILE* f = _wfopen(path.c_str(), L"ab")) {
         std::fwrite(full.data(), 1, full.size(), f);
         std::fclose(f);
       }
@@ -384,9 +386,9 @@ private:
   void LoadScriptFromEnvironment() {
     if (fScriptLoaded) return;
     fScriptLoaded = true;
-    const char* path = std::getenv("NVQ417_DOUBLE_SCRIPT");
-    if (!path) return;
-    std::ifstream in(path, std::ios::binary);
+    const std::wstring path = win32::EnvironmentVariable(L"NVQ417_DOUBLE_SCRIPT");
+    if (path.empty()) return;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     TScript script;

@@ -7,6 +7,7 @@
 #define NVQ417API_DECL
 #include "NVQ417Hdr.h"
 
+#include "Environment.h"
 #include "HostNames.h"
 #include "PollPacer.h"
 #include "Q417Device.h"
@@ -43,12 +44,6 @@ HMODULE ThisModule() {
   return module;
 }
 
-std::wstring Environment(const wchar_t* name) {
-  wchar_t value[MAX_PATH * 2];
-  const DWORD n = ::GetEnvironmentVariableW(name, value, DWORD(std::size(value)));
-  return n > 0 && n < std::size(value) ? std::wstring(value, n) : std::wstring();
-}
-
 // Where the host and the Q417 client library are: beside this library, unless the environment
 // names them (NVQ417API_HOST, NVQ417API_CLIENT).
 struct TConfig {
@@ -59,7 +54,7 @@ struct TConfig {
     const DWORD n = ::GetModuleFileNameW(ThisModule(), path, DWORD(std::size(path)));
     std::wstring folder(path, n);
     folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
-    TConfig config{Environment(L"NVQ417API_HOST"), Environment(L"NVQ417API_CLIENT")};
+    TConfig config{win32::EnvironmentVariable(L"NVQ417API_HOST"), win32::EnvironmentVariable(L"NVQ417API_CLIENT")};
     if (config.Host.empty()) config.Host = folder + L"Pellix.exe";
     if (config.Client.empty()) config.Client = folder + L"Q417Client.dll";
     return config;
