@@ -2,6 +2,7 @@
 // of every call follow a script, and every call is logged. See README.md beside this file.
 #define NVQ417API_DECL
 #include "Environment.h"
+#include "HexBytes.h"
 #include "NVQ417Hdr.h"
 #include "Q417Packet.h"
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 using q417::TBytes;
+using testing_support::Hex;
+using testing_support::ParseHex;
 
 namespace {
 
@@ -91,28 +94,6 @@ private:
   const uint8_t* fData = nullptr;
 };
 
-bool ParseHex(const std::string& s, TBytes& out) {
-  if (s.size() % 2 != 0) return false;
-  out.clear();
-  for (size_t i = 0; i < s.size(); i += 2) {
-    unsigned v = 0;
-    if (std::sscanf(s.c_str() + i, "%2x", &v) != 1 || !isxdigit(uint8_t(s[i])) || !isxdigit(uint8_t(s[i + 1])))
-      return false;
-    out.push_back(uint8_t(v));
-  }
-  return true;
-}
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    s += digits[p[i] >> 4];
-    s += digits[p[i] & 15];
-  }
-  return s;
-}
 
 bool ParseWhen(const std::string& token, TRule& rule) {
   if (token == "now") rule.when = TWhen::Now;
@@ -307,7 +288,7 @@ public:
         n = std::clamp(n, 0, 100000);
         received.assign(table, table + 4 + 17 * size_t(n));
       }
-      LogLocked(Format("update ref=%d table=%s slot=%s", ref, table ? Hex(received.data(), received.size()).c_str() : "null",
+      LogLocked(Format("update ref=%d table=%s slot=%s", ref, table ? Hex(received).c_str() : "null",
                        slot && *slot ? "set" : "null"));
       auto& kind = table ? fScript.table : fScript.poll;
       size_t& counter = table ? fTables : fPolls;
