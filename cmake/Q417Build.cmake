@@ -40,14 +40,19 @@ function(q417_sanitizer_options target)
   endif()
 endfunction()
 
-# Settings for every target of the Win32 shell.
+# Settings for every target of the Win32 shell. WIDE_ENTRY: a program whose entry point is
+# wmain or wWinMain, which MinGW's start-up code calls only when told (MSVC finds it itself).
 function(q417_win32_target target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WIDE_ENTRY" "" "")
   q417_warnings(${target})
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                _WIN32_WINNT=0x0A00 WINVER=0x0A00)
   if(MINGW)
     # Only system DLLs and our own at run time.
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    if(arg_WIDE_ENTRY)
+      target_link_options(${target} PRIVATE -municode)
+    endif()
   endif()
 endfunction()
 

@@ -2,7 +2,7 @@
 // when to ask the serial library for devices, which open devices have vanished, and the
 // 20-second retry of unclaimed ports. Everything runs on the host window's thread; the
 // registry, the exclusive-open probe, the serial library and the window are reached through
-// the interfaces below, which the Win32 shell binds (PellixUtilsU, PellixF).
+// the interfaces below, which the Win32 shell binds (RegistryReader, PellixUtilsU, PellixF).
 #pragma once
 
 #include "PellixTypes.h"

@@ -7,6 +7,7 @@
 #include "PellixF.h"
 #include "PellixUSBU.h"
 #include "PellixUtilsU.h"
+#include "RegistryReader.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void RunHost(HINSTANCE instance) {
   instanceMutex.Reset(::CreateMutexW(nullptr, TRUE, pellix::MutexName(identity.DeviceType).c_str()));
   if (::GetLastError() == ERROR_ALREADY_EXISTS) return; // another host serves this device type
 
-  pellix::TRegistryReader registry;
+  win32::TRegistryReader registry;
   pellix::TPortProber prober;
   TNVSerialLibrary serial;
   const std::unique_ptr<TForm1> form = TForm1::Create(instance, identity, registry, prober, serial);

@@ -1,20 +1,11 @@
 #include "Q417Packet.h"
 
+#include "LittleEndian.h"
+
 #include <stdexcept>
 
 namespace q417 {
 namespace {
-
-uint32_t ReadLe32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void WriteLe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 size_t RecordOffset(int32_t i) { return Q417_COUNT_SIZE + size_t(i) * Q417_RECORD_SIZE; }
 
@@ -22,29 +13,28 @@ size_t RecordOffset(int32_t i) { return Q417_COUNT_SIZE + size_t(i) * Q417_RECOR
 
 TQ417DeviceState DecodeDeviceState(const uint8_t* p) {
   TQ417DeviceState s{};
-  s.Q417_DeviceID = int32_t(ReadLe32(p));
-  s.Q417_VersionID = int32_t(ReadLe32(p + 4));
-  s.Q417_Error = int32_t(ReadLe32(p + 8));
+  s.Q417_DeviceID = int32_t(le::Read32(p));
+  s.Q417_VersionID = int32_t(le::Read32(p + 4));
+  s.Q417_Error = int32_t(le::Read32(p + 8));
   s.Q417_State.Q417_Mode = p[12];
   s.Q417_State.Q417_Select = p[13];
   s.Q417_State.Q417_Indicator = p[14];
-  s.Q417_State.Q417_Delay = uint16_t(p[15] | p[16] << 8);
+  s.Q417_State.Q417_Delay = le::Read16(p + 15);
   return s;
 }
 
 void EncodeDeviceState(uint8_t* p, const TQ417DeviceState& s) {
-  WriteLe32(p, uint32_t(s.Q417_DeviceID));
-  WriteLe32(p + 4, uint32_t(s.Q417_VersionID));
-  WriteLe32(p + 8, uint32_t(s.Q417_Error));
+  le::Write32(p, uint32_t(s.Q417_DeviceID));
+  le::Write32(p + 4, uint32_t(s.Q417_VersionID));
+  le::Write32(p + 8, uint32_t(s.Q417_Error));
   p[12] = s.Q417_State.Q417_Mode;
   p[13] = s.Q417_State.Q417_Select;
   p[14] = s.Q417_State.Q417_Indicator;
-  p[15] = uint8_t(s.Q417_State.Q417_Delay);
-  p[16] = uint8_t(s.Q417_State.Q417_Delay >> 8);
+  le::Write16(p + 15, s.Q417_State.Q417_Delay);
 }
 
 int32_t PacketDeclaredCount(std::span<const uint8_t> packet) {
-  return packet.size() < Q417_COUNT_SIZE ? 0 : int32_t(ReadLe32(packet.data()));
+  return packet.size() < Q417_COUNT_SIZE ? 0 : int32_t(le::Read32(packet.data()));
 }
 
 int32_t PacketRecordCount(std::span<const uint8_t> packet) {
@@ -68,7 +58,7 @@ void WritePacketRecord(std::span<uint8_t> packet, int32_t i, const TQ417DeviceSt
 bool PacketContainsId(std::span<const uint8_t> packet, int32_t deviceId) {
   const int32_t n = PacketRecordCount(packet);
   for (int32_t i = 0; i < n; ++i)
-    if (int32_t(ReadLe32(packet.data() + RecordOffset(i))) == deviceId) return true;
+    if (int32_t(le::Read32(packet.data() + RecordOffset(i))) == deviceId) return true;
   return false;
 }
 
@@ -78,7 +68,7 @@ void BuildNextStateTable(TBytes& table, int32_t n,
                          const std::function<void(int32_t, TQ417DeviceState&)>& fill) {
   if (n < 0) n = 0;
   table.assign(RecordOffset(n), 0);
-  WriteLe32(table.data(), uint32_t(n));
+  le::Write32(table.data(), uint32_t(n));
   for (int32_t i = 0; i < n; ++i) {
     uint8_t* p = table.data() + RecordOffset(i);
     TQ417DeviceState record = DecodeDeviceState(p);

@@ -2,6 +2,8 @@
 // this folder). Portable: the serial stand-in runs it in-process, the pty program on Linux.
 #pragma once
 
+#include "Q417Device.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,8 +11,6 @@
 
 namespace selsim {
 
-// The device type that selectors report in their HELLO answer.
-inline constexpr uint32_t SelectorDeviceType = 0x00000417;
 inline constexpr size_t MaxLineLength = 128;
 
 struct TSelectorState {
@@ -25,7 +25,7 @@ struct TSelectorState {
 
 class TSelector {
 public:
-  explicit TSelector(const TSelectorState& initial, uint32_t deviceType = SelectorDeviceType,
+  explicit TSelector(const TSelectorState& initial, uint32_t deviceType = q417::DeviceType,
                      int ignoredHellos = 0)
       : fState(initial), fDeviceType(deviceType), fIgnoredHellos(ignoredHellos) {}
 
@@ -57,7 +57,7 @@ bool ParseHelloLine(std::string_view line, uint32_t& deviceType, int32_t& id, in
 // within what SET accepts); '#' starts a comment to the line end.
 struct TSelectorSpec {
   TSelectorState State;
-  uint32_t DeviceType = SelectorDeviceType;
+  uint32_t DeviceType = q417::DeviceType;
 };
 bool ParseSelectorList(std::string_view text, std::vector<TSelectorSpec>& selectors);
 

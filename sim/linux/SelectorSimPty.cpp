@@ -51,7 +51,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   selsim::TSelectorState state;
-  long type = selsim::SelectorDeviceType, ignored = 0;
+  long type = q417::DeviceType, ignored = 0;
   std::string link;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {

@@ -6,8 +6,9 @@
 #include "NVSerialHdr.h"
 
 #include "DeviceDiscovery.h"
+#include "Environment.h"
 #include "HostNames.h"
-#include "PellixUtilsU.h"
+#include "RegistryReader.h"
 #include "SelectorSim.h"
 #include "WideText.h"
 #include "WinHandles.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -156,7 +158,7 @@ public:
       ref = Add(std::make_shared<TSimulatedDevice>(sim));
       return 0;
     }
-    pellix::TRegistryReader registry;
+    win32::TRegistryReader registry;
     const std::vector<pellix::TFTDIDevice> ftdi = pellix::FindFTDIPorts(registry);
     std::vector<std::wstring> ports;
     pellix::SerialCommPorts(registry, ports);
@@ -237,13 +239,10 @@ private:
   void LoadSimulatedSelectors() {
     if (fSimulatedLoaded) return;
     fSimulatedLoaded = true;
-    std::string text;
-    wchar_t value[4096];
-    DWORD n = ::GetEnvironmentVariableW(L"NVSERIAL_SIMULATED", value, 4096);
-    if (n > 0 && n < 4096) text = win32::Narrow(std::wstring_view(value, n));
-    n = ::GetEnvironmentVariableW(L"NVSERIAL_SIMULATED_FILE", value, 4096);
-    if (n > 0 && n < 4096) {
-      std::ifstream in(value);
+    std::string text = win32::Narrow(win32::EnvironmentVariable(L"NVSERIAL_SIMULATED"));
+    const std::wstring file = win32::EnvironmentVariable(L"NVSERIAL_SIMULATED_FILE");
+    if (!file.empty()) {
+      std::ifstream in{std::filesystem::path(file)};
       std::stringstream content;
       content << in.rdbuf();
       text += "\n" + content.str();

@@ -1,6 +1,8 @@
 // A scriptable stand-in of the device API library for tests: the results, callbacks and packets
 // of every call follow a script, and every call is logged. See README.md beside this file.
 #define NVQ417API_DECL
+#include "Environment.h"
+#include "HexBytes.h"
 #include "NVQ417Hdr.h"
 #include "Q417Packet.h"
 
@@ -9,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -19,6 +22,8 @@
 #include <vector>
 
 using q417::TBytes;
+using testing_support::Hex;
+using testing_support::ParseHex;
 
 namespace {
 
@@ -89,28 +94,6 @@ private:
   const uint8_t* fData = nullptr;
 };
 
-bool ParseHex(const std::string& s, TBytes& out) {
-  if (s.size() % 2 != 0) return false;
-  out.clear();
-  for (size_t i = 0; i < s.size(); i += 2) {
-    unsigned v = 0;
-    if (std::sscanf(s.c_str() + i, "%2x", &v) != 1 || !isxdigit(uint8_t(s[i])) || !isxdigit(uint8_t(s[i + 1])))
-      return false;
-    out.push_back(uint8_t(v));
-  }
-  return true;
-}
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string s;
-  s.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    s += digits[p[i] >> 4];
-    s += digits[p[i] & 15];
-  }
-  return s;
-}
 
 bool ParseWhen(const std::string& token, TRule& rule) {
   if (token == "now") rule.when = TWhen::Now;
@@ -305,7 +288,7 @@ public:
         n = std::clamp(n, 0, 100000);
         received.assign(table, table + 4 + 17 * size_t(n));
       }
-      LogLocked(Format("update ref=%d table=%s slot=%s", ref, table ? Hex(received.data(), received.size()).c_str() : "null",
+      LogLocked(Format("update ref=%d table=%s slot=%s", ref, table ? Hex(received).c_str() : "null",
                        slot && *slot ? "set" : "null"));
       auto& kind = table ? fScript.table : fScript.poll;
       size_t& counter = table ? fTables : fPolls;
@@ -373,8 +356,8 @@ private:
     std::snprintf(stamp, sizeof stamp, "%.1f ", ms);
     std::string full = stamp + line + "\n";
     fLog += full;
-    if (const char* path = std::getenv("NVQ417_DOUBLE_LOG")) {
-      if (FILE* f = std::fopen(path, "ab")) {
+    if (const std::wstring path = win32::EnvironmentVariable(L"NVQ417_DOUBLE_LOG"); !path.empty()) {
+      if (FILE* f = _wfopen(path.c_str(), L"ab")) {
         std::fwrite(full.data(), 1, full.size(), f);
         std::fclose(f);
       }
@@ -384,9 +367,9 @@ private:
   void LoadScriptFromEnvironment() {
     if (fScriptLoaded) return;
     fScriptLoaded = true;
-    const char* path = std::getenv("NVQ417_DOUBLE_SCRIPT");
-    if (!path) return;
-    std::ifstream in(path, std::ios::binary);
+    const std::wstring path = win32::EnvironmentVariable(L"NVQ417_DOUBLE_SCRIPT");
+    if (path.empty()) return;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     TScript script;

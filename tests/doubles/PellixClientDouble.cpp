@@ -26,6 +26,7 @@
 //   !load:NAME    LoadLibraryW(NAME) by bare name: result 0 when it loaded (it is freed again),
 //                 otherwise the system's error code
 // Built twice: with both entries, and with the meta entry only.
+#include "Environment.h"
 #include "PellixHdr.h"
 
 #include <excpt.h>
@@ -41,9 +42,8 @@
 namespace {
 
 std::wstring Env(const wchar_t* name, const wchar_t* fallback) {
-  wchar_t value[1024];
-  const DWORD n = ::GetEnvironmentVariableW(name, value, 1024);
-  return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring(fallback);
+  const std::wstring value = win32::EnvironmentVariable(name);
+  return value.empty() ? std::wstring(fallback) : value;
 }
 
 long EnvNumber(const wchar_t* name, long fallback) {

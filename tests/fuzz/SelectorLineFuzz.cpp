@@ -41,7 +41,7 @@ void CheckAnswer(const std::string& answer, const TSelectorState& before, const 
     uint32_t type = 0;
     int32_t id = 0, version = 0;
     FUZZ_CHECK(ParseHelloLine(answer, type, id, version));
-    FUZZ_CHECK(type == SelectorDeviceType && id == kInitial.Id && version == kInitial.Version);
+    FUZZ_CHECK(type == q417::DeviceType && id == kInitial.Id && version == kInitial.Version);
     FUZZ_CHECK(SameState(before, after));
   } else if (answer.rfind("STATE ", 0) == 0) {
     TSelectorState read;
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(SameState(byLine.State(), whole.State()));
 
   // A selector that is starting up leaves its first two HELLOs unanswered and nothing else.
-  TSelector starting(kInitial, SelectorDeviceType, 2);
+  TSelector starting(kInitial, q417::DeviceType, 2);
   std::string withoutFirstHellos;
   size_t dropped = 0;
   for (size_t start = 0, end; (end = answers.find('\n', start)) != std::string::npos; start = end + 1) {

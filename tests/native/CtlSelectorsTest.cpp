@@ -1,5 +1,6 @@
 // What q417ctl makes of the selectors: the list read from a packet, the JSON and text it
 // prints, the table a set sends with what it waits for, and the changes watch reports.
+#include "HexBytes.h"
 #include "Q417Packet.h"
 #include "SelectorReport.h"
 #include "SetPlan.h"
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 using namespace q417ctl;
+using testing_support::Hex;
 
 namespace {
 
@@ -44,16 +46,6 @@ TCommand SetCommand(int32_t id, TFieldChanges changes, bool all = false) {
   c.AllSelectors = all;
   c.Changes = changes;
   return c;
-}
-
-std::string Hex(const q417::TBytes& bytes) {
-  std::string text;
-  char b[3];
-  for (uint8_t v : bytes) {
-    std::snprintf(b, sizeof b, "%02x", v);
-    text += b;
-  }
-  return text;
 }
 
 } // namespace

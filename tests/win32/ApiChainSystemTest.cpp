@@ -3,9 +3,11 @@
 // idle polls, starts a host again when one ends (the panel keeps its panels), and reports a
 // host program that cannot be started.
 #include "DebugMonitor.h"
+#include "DemoSelectors.h"
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
 
@@ -18,13 +20,11 @@ using namespace panel_driver;
 
 namespace {
 
-const wchar_t* const kSelectors = L"3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000";
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
-constexpr uint32_t kQ417 = 0x417;
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 
-HWND Host() { return HostWindowOfType(kQ417); }
+HWND Host() { return HostWindowOfType(q417::DeviceType); }
 
 DWORD HostProcessId() {
   DWORD pid = 0;
@@ -53,10 +53,10 @@ protected:
     SetHostDebugSwitch(false); // a host in debug mode would stay a minute after its last client
     // A host left by an earlier test would serve this one's panel: wait for it to end (or end
     // it; the test that left it reports that).
-    WaitNoHostOfType(kQ417, 30000);
+    WaitNoHostOfType(q417::DeviceType, 30000);
   }
   void Start(std::vector<std::pair<std::wstring, std::wstring>> environment = {}) {
-    environment.emplace_back(L"NVSERIAL_SIMULATED", kSelectors);
+    environment.emplace_back(L"NVSERIAL_SIMULATED", kDemoSelectors);
     panel = std::make_unique<TChildProcess>(Bin() + L"Q417Panel.exe", L"", environment);
     // The window is looked at from outside while it is still being made: wait for its status line.
     ASSERT_TRUE(WaitFor([&] {
@@ -72,7 +72,7 @@ protected:
     }
     panel.reset();
     // The host ends about 2 s after its last client; the next test starts its own.
-    EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000)) << "the host did not end after the panel closed";
+    EXPECT_TRUE(WaitNoHostOfType(q417::DeviceType, 30000)) << "the host did not end after the panel closed";
   }
   std::string Status() const { return Narrow(ReadStatusBar(status)); }
   bool ThreePanels() const { return DevicePanels(main).size() == 3; }

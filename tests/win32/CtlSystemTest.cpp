@@ -2,10 +2,12 @@
 // simulated selectors from bin/) for what it reads and sets, and beside the device API library's
 // test double (testbin/) for the library's failures and the selectors that do not confirm.
 #include "ConsoleRun.h"
+#include "DemoSelectors.h"
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PanelRun.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
 
@@ -20,14 +22,13 @@ using nlohmann::json;
 
 namespace {
 
-// 3: mode 2, channel 2, indicator off, 10 ms; 5: the worked example; 9: mode 3, channel 8, 500 ms.
-const wchar_t* const kSelectors = L"3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000";
 const std::wstring kPipe = L"\\\\.\\pipe\\PELLIX_PIPE_Q417";
-constexpr uint32_t kQ417 = 0x417;
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 
-const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kSelectors}};
+// The demo's selectors. 3: mode 2, channel 2, indicator off, 10 ms; 5: the worked example; 9: mode
+// 3, channel 8, 500 ms.
+const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kDemoSelectors}};
 
 std::vector<std::string> LinesOf(const std::string& text) {
   std::vector<std::string> lines = Lines(text);
@@ -53,7 +54,7 @@ class CtlChain : public ::testing::Test {
 protected:
   void SetUp() override {
     SetHostDebugSwitch(false); // a host in debug mode would stay a minute after its last client
-    WaitNoHostOfType(kQ417, 30000);
+    WaitNoHostOfType(q417::DeviceType, 30000);
   }
   void TearDown() override {
     keeper.Close();
@@ -64,7 +65,7 @@ protected:
     if (host) {
       EXPECT_TRUE(host->WaitExit(30000)) << "the host did not end after its last client";
     }
-    EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000));
+    EXPECT_TRUE(WaitNoHostOfType(q417::DeviceType, 30000));
   }
 
   TConsoleResult Ctl(const std::wstring& arguments) { return RunConsole(Bin() + L"q417ctl.exe", arguments, kSimulated); }
@@ -117,7 +118,7 @@ TEST_F(CtlChain, ListAndGetStartAHostAndReportTheSelectors) {
   TConsoleResult r = Ctl(L"list");
   ASSERT_EQ(r.ExitCode, 0u) << r.Err;
   EXPECT_EQ(r.Err, "");
-  EXPECT_NE(HostWindowOfType(kQ417), nullptr) << "the library started a host";
+  EXPECT_NE(HostWindowOfType(q417::DeviceType), nullptr) << "the library started a host";
   auto lines = LinesOf(r.Out);
   ASSERT_EQ(lines.size(), 4u) << r.Out;
   EXPECT_EQ(lines[0], "         id  version          mode  channel    indicator  delay_ms");

@@ -6,6 +6,7 @@
 // And the library's own loads by bare name find what they would in any program (beside the
 // host, the system folder, the PATH), never what lies only in the host's current folder.
 #include "DebugMonitor.h"
+#include "Environment.h"
 #include "HostRun.h"
 #include "ProcessMemory.h"
 
@@ -222,9 +223,7 @@ TEST(HostClientLibrary, ItsOwnBareNameLoadsFindThePathButNeverTheCurrentFolder) 
   for (const auto& dir : {onPath, current}) ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
   ASSERT_TRUE(::CopyFileW(anyLibrary.c_str(), pathProbe.c_str(), FALSE));
   ASSERT_TRUE(::CopyFileW(anyLibrary.c_str(), cwdProbe.c_str(), FALSE));
-  wchar_t path[8192];
-  const DWORD n = ::GetEnvironmentVariableW(L"PATH", path, DWORD(std::size(path)));
-  const std::wstring searchPath = onPath + L";" + (n < std::size(path) ? std::wstring(path, n) : std::wstring());
+  const std::wstring searchPath = onPath + L";" + win32::EnvironmentVariable(L"PATH");
 
   const std::wstring name = L"Bare Loads " + unique;
   {

@@ -5,6 +5,7 @@
 #include "NVSerialHdr.h"
 #include "FtdiPorts.h"
 #include "HostRun.h"
+#include "Q417Device.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ std::string DeviceCount(HWND host) { return Narrow(WindowText(::GetDlgItem(host,
 TEST_F(PtyDiscovery, NVSerialTalksToASelectorThroughItsComPort) {
   ASSERT_TRUE(AddFTDIPort(ports[0]));
   int32_t ref = 0;
-  ASSERT_EQ(NVSerial_OpenDevice(&ref, 0x417, 115200), 0);
+  ASSERT_EQ(NVSerial_OpenDevice(&ref, q417::DeviceType, q417::BaudRate), 0);
   wchar_t* name = nullptr;
   int32_t id = 0;
   ASSERT_EQ(NVSerial_DeviceMeta(ref, &name, &id), 0);
@@ -57,7 +58,7 @@ TEST_F(PtyDiscovery, NVSerialTalksToASelectorThroughItsComPort) {
   EXPECT_EQ(NVSerial_Close(ref), 0);
 
   int32_t other = 0;
-  EXPECT_EQ(NVSerial_OpenDevice(&other, 0x99, 115200), ERROR_NO_MORE_ITEMS) << "the selector reports another type";
+  EXPECT_EQ(NVSerial_OpenDevice(&other, 0x99, q417::BaudRate), ERROR_NO_MORE_ITEMS) << "the selector reports another type";
 }
 
 // Slow: waits for the discovery timer's 2-second ticks.
@@ -72,7 +73,7 @@ TEST_F(PtyDiscovery, HostOpensClosesAndRetriesSelectors) {
 
   // The Q417 type's instance mutex: a Q417 host left by an earlier test (ended if need be; that
   // test reports it) would turn this one away.
-  WaitNoHostOfType(0x417, 30000);
+  WaitNoHostOfType(q417::DeviceType, 30000);
   TChildProcess host(ProgramFolder() + L"Pellix.exe", L"\"" + ProgramFolder() + L"PellixClientDouble.dll\"",
                      {{L"PELLIX_CLIENT_TYPE", L"0x417"}});
   HWND window = nullptr;

@@ -31,16 +31,6 @@ using namespace testing_support;
 
 namespace {
 
-uint32_t Seed() {
-  static const uint32_t seed = [] {
-    const char* text = std::getenv("Q417_STRESS_SEED");
-    const uint32_t value = text ? uint32_t(std::strtoul(text, nullptr, 0)) : 417u;
-    std::printf("random seed %u (set Q417_STRESS_SEED to replay another)\n", value);
-    return value;
-  }();
-  return seed;
-}
-
 double SecondsSince(ULONGLONG start) { return double(::GetTickCount64() - start) / 1000.0; }
 
 // What a batch of clients saw: counts, and the first thing that was wrong.
@@ -214,7 +204,7 @@ struct TRandomTally {
 // replies that must come, in order. A frame over 10000 bytes ends the connection: the client
 // connects again and sends its own request anew.
 void RandomClient(const THostRun& host, int client, int steps, TRandomTally& tally, TOutcome& outcome) {
-  std::mt19937 random(Seed() * 31 + uint32_t(client));
+  std::mt19937 random(StressSeed() * 31 + uint32_t(client));
   auto connection = std::make_unique<TPipeClient>();
   if (!host.Connect(*connection, 20000)) return outcome.Fail("no connection");
   for (int step = 0; step < steps && !outcome.Failed(); ++step) {

@@ -2,6 +2,7 @@
 // line protocol through NVSerial_Command, and references that are closed or unknown, also while
 // another thread is using them.
 #include "NVSerialHdr.h"
+#include "Q417Device.h"
 #include "WinHandles.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ public:
   }
   int32_t Open(uint32_t type, int32_t* result = nullptr) {
     int32_t ref = -1;
-    const int32_t r = NVSerial_OpenDevice(&ref, type, 115200);
+    const int32_t r = NVSerial_OpenDevice(&ref, type, q417::BaudRate);
     if (result) *result = r;
     if (r == 0) refs.push_back(ref);
     return ref;
@@ -53,11 +54,11 @@ TEST(NVSerialSimulated, OpensTheDevicesOfATypeOneByOne) {
   ASSERT_TRUE(kSimulated);
   Devices devices;
   int32_t result = -1;
-  const int32_t a = devices.Open(0x417, &result);
+  const int32_t a = devices.Open(q417::DeviceType, &result);
   ASSERT_EQ(result, 0);
-  const int32_t b = devices.Open(0x417, &result);
+  const int32_t b = devices.Open(q417::DeviceType, &result);
   ASSERT_EQ(result, 0);
-  devices.Open(0x417, &result);
+  devices.Open(q417::DeviceType, &result);
   EXPECT_EQ(result, ERROR_NO_MORE_ITEMS) << "both selectors of the type are open";
   EXPECT_NE(a, b);
   int32_t id = 0;
@@ -71,7 +72,7 @@ TEST(NVSerialSimulated, OpensTheDevicesOfATypeOneByOne) {
 
   // A closed device can be opened again, under a new reference.
   ASSERT_EQ(NVSerial_Close(a), 0);
-  const int32_t again = devices.Open(0x417, &result);
+  const int32_t again = devices.Open(q417::DeviceType, &result);
   ASSERT_EQ(result, 0);
   EXPECT_NE(again, a);
   EXPECT_EQ(PortName(again), L"SIM1");
@@ -99,7 +100,7 @@ TEST(NVSerialSimulated, SpeaksTheSelectorProtocol) {
 
 TEST(NVSerialSimulated, ClosedOrUnknownReferencesAreErrors) {
   Devices devices;
-  const int32_t ref = devices.Open(0x417);
+  const int32_t ref = devices.Open(q417::DeviceType);
   ASSERT_EQ(NVSerial_Close(ref), 0);
   devices.refs.clear();
   uint8_t buffer[8] = {};
@@ -117,13 +118,13 @@ TEST(NVSerialSimulated, ClosedOrUnknownReferencesAreErrors) {
     EXPECT_EQ(reply, nullptr);
   }
   int32_t out = 0;
-  EXPECT_EQ(NVSerial_OpenDevice(nullptr, 0x417, 115200), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NVSerial_OpenDevice(&out, 0x417, 0), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NVSerial_OpenDevice(nullptr, q417::DeviceType, q417::BaudRate), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NVSerial_OpenDevice(&out, q417::DeviceType, 0), ERROR_INVALID_PARAMETER);
 }
 
 TEST(NVSerialSimulated, CloseWhileAnotherThreadUsesTheDevice) {
   Devices devices;
-  const int32_t ref = devices.Open(0x417);
+  const int32_t ref = devices.Open(q417::DeviceType);
   std::atomic<bool> closed{false};
   std::atomic<int> okAfterClose{0}, unexpected{0}, calls{0};
   std::thread user([&] {

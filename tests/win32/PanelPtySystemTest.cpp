@@ -7,6 +7,7 @@
 #include "HostRun.h"
 #include "PanelDriver.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "TestSupport.h"
 
@@ -18,7 +19,6 @@ using namespace panel_driver;
 namespace {
 
 constexpr UINT DBT_DEVNODES_CHANGED_Event = 7;
-constexpr uint32_t kQ417 = 0x417;
 
 std::vector<std::wstring> Names(HWND main) {
   std::vector<std::wstring> names;
@@ -46,7 +46,7 @@ bool SelectorShows(int32_t id, uint8_t mode, uint8_t select) {
 }
 
 void RescanHost() {
-  const HWND host = HostWindowOfType(kQ417);
+  const HWND host = HostWindowOfType(q417::DeviceType);
   ASSERT_TRUE(host) << "the host the panel's library started";
   ::PostMessageW(host, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED_Event, 0);
 }
@@ -66,7 +66,7 @@ TEST(PanelOnSerialPorts, ClicksReachTheSelectorsAndPortsComeAndGo) {
   // The panel's library must start its own host, with these ports: not find one of an earlier
   // test (ended if need be; that test reports it), nor one in debug mode.
   SetHostDebugSwitch(false);
-  WaitNoHostOfType(kQ417, 30000);
+  WaitNoHostOfType(q417::DeviceType, 30000);
 
   TChildProcess panel(ProgramFolder() + L"..\\bin\\Q417Panel.exe", L"", {{L"NVSERIAL_SIMULATED", L""}});
   HWND main = nullptr;
@@ -98,5 +98,5 @@ TEST(PanelOnSerialPorts, ClicksReachTheSelectorsAndPortsComeAndGo) {
 
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   EXPECT_TRUE(panel.WaitExit(30000));
-  EXPECT_TRUE(WaitNoHostOfType(kQ417, 30000)) << "the host ends by itself once its last client has gone";
+  EXPECT_TRUE(WaitNoHostOfType(q417::DeviceType, 30000)) << "the host ends by itself once its last client has gone";
 }

@@ -22,13 +22,6 @@ using namespace panel_driver;
 
 namespace {
 
-uint32_t Seed() {
-  const char* text = std::getenv("Q417_STRESS_SEED");
-  const uint32_t value = text ? uint32_t(std::strtoul(text, nullptr, 0)) : 417u;
-  std::printf("random seed %u (set Q417_STRESS_SEED to replay another)\n", value);
-  return value;
-}
-
 using TBytes = std::vector<uint8_t>;
 
 void Put32(TBytes& bytes, uint32_t value) {
@@ -200,7 +193,7 @@ TEST(PanelStress, TheDoubleFencesEveryPacket) {
 
 TEST(PanelStress, TenThousandRandomPacketsNeitherEndNorMisleadThePanel) {
   constexpr int kPackets = 10000;
-  TRandomPackets random(Seed());
+  TRandomPackets random(StressSeed());
   std::string script = "init 997 now 0\nfence\n";
   for (const std::string& packet : random.Make(kPackets)) script += "poll 997 thread " + packet + "\n";
   std::printf("%zu packets keep selectors 2 and 7, %zu hold no readable record, %zu bring random selectors\n",

@@ -6,6 +6,7 @@
 #include "NVSerialHdr.h"
 
 #include "Q417ClientCodes.h"
+#include "Q417Device.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +39,7 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(kSimulated);
     ASSERT_TRUE(Client().Bound()) << "Q417Client.dll and its two entries";
-    for (int32_t& ref : {std::ref(a), std::ref(b), std::ref(c)}) ASSERT_EQ(NVSerial_OpenDevice(&ref, 0x417, 115200), 0);
+    for (int32_t& ref : {std::ref(a), std::ref(b), std::ref(c)}) ASSERT_EQ(NVSerial_OpenDevice(&ref, q417::DeviceType, q417::BaudRate), 0);
     ASSERT_EQ(Command(a, "SET 1 4 1 25"), "STATE 5 16909060 0 1 4 1 25");
     ASSERT_EQ(Command(b, "SET 2 128 0 65535"), "STATE -7 2130706433 0 2 128 0 65535");
     ASSERT_EQ(Command(c, "SET 3 16 1 1000"), "STATE 300 1 0 3 16 1 1000");

@@ -5,6 +5,7 @@
 #include "HexBytes.h"
 #include "HostRun.h"
 #include "PipeClient.h"
+#include "Q417Device.h"
 #include "TestSupport.h"
 
 #include "Q417ClientCodes.h"
@@ -19,7 +20,7 @@ TEST(Q417ClientInHost, PipeClientsReachTheSelectorsThroughTheLibrary) {
   const std::wstring folder = ProgramFolder();
   // Its acknowledge event, pipe and mutex are those of every Q417 host: one left by an earlier
   // test (ended if need be; that test reports it) would answer in its place.
-  WaitNoHostOfType(0x417, 30000);
+  WaitNoHostOfType(q417::DeviceType, 30000);
   TChildProcess host(folder + L"Pellix.exe", L"\"" + folder + L"Q417Client.dll\"",
                      {{L"NVSERIAL_SIMULATED", L"5:0x01020304, 6:1:0x10, -7:0x7F000001, 300:1"}});
   ASSERT_TRUE(host.Started());

@@ -3,6 +3,7 @@
 // this tree, or the one named by Q417_EXAMPLE_CLIENT (the standalone build against an installed
 // SDK, see sdk_standalone_example.sh).
 #include "ClientLibrary.h"
+#include "Environment.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,8 @@
 namespace {
 
 std::wstring ExamplePath() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetEnvironmentVariableW(L"Q417_EXAMPLE_CLIENT", path, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::wstring(path, n) : testing_support::ProgramFolder() + L"ExampleClient.dll";
+  const std::wstring path = win32::EnvironmentVariable(L"Q417_EXAMPLE_CLIENT");
+  return path.empty() ? testing_support::ProgramFolder() + L"ExampleClient.dll" : path;
 }
 
 } // namespace

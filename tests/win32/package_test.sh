@@ -7,9 +7,10 @@
 # simulated selectors with the installed q417ctl.exe, and uninstalls. The prefix is removed afterwards.
 # Arguments: the windows build folder, q417probe.exe. Needs DISPLAY (tools/test provides it).
 set -euo pipefail
-build=$1 probe_exe=$2
+build=$1
 : "${DISPLAY:?runs inside tools/test, which provides the X display}"
 source "$(dirname "$0")/../../tools/lib/env.sh"
+Q417_PROBE=$2
 
 work=$build/package-test
 rm -rf "$work" && mkdir -p "$work"
@@ -48,18 +49,16 @@ check_content() { # package root, then the programs besides the shipped ones
 q417_start_wine "$work/prefix"
 drive_c=$WINEPREFIX/drive_c
 
-probe() { wine "$probe_exe" "$@" | tr -d '\r'; }
 # Wine shows a program's Windows command line as its process's command line. Only the hosts of
 # this prefix count: another run's package test uses the same Windows paths in a prefix of its own.
-host_runs_from() {
+hosts() { # the command lines of this prefix's device hosts, one a line
   local pid
-  for pid in $(pgrep -f Pellix.exe); do
+  for pid in $(q417_prefix_pids Pellix.exe); do
     # A process may end between the listing and the reading.
-    { tr '\0' '\n' < /proc/$pid/environ; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    { tr '\0' ' ' < /proc/$pid/cmdline; } 2>/dev/null | grep -qiF "$1\\Pellix.exe" && return 0
+    { tr '\0' ' ' <"/proc/$pid/cmdline" && echo; } 2>/dev/null || true
   done
-  return 1
 }
+host_runs_from() { grep -qiF "$1\\Pellix.exe" <<<"$(hosts)"; }
 # Starts the control panel (a Windows command line after "wine") with two simulated selectors,
 # nothing of ours on the path and no other host named to its library, waits for the selectors
 # through the device host of the Windows folder given, and closes the panel; the host then ends.
@@ -67,11 +66,11 @@ run_panel() { # host folder, then the command
   local folder=$1; shift
   (cd "$drive_c" && env -u NVQ417API_HOST -u NVQ417API_CLIENT WINEPATH= NVSERIAL_SIMULATED=3,5 wine "$@" >/dev/null 2>&1) &
   Q417_STARTED_PIDS+=($!)
-  probe wait-status "API library Initialised." 30000 || fail "the control panel did not initialise its API library"
-  probe wait-panels 2 30000 || fail "the control panel did not show the two simulated selectors"
-  host_runs_from "$folder" || fail "no device host runs from $folder: $(pgrep -af Pellix.exe || true)"
-  probe close || fail "the control panel did not close"
-  wait_until 20 eval '! host_runs_from "$folder"' || fail "the device host did not end after the panel closed: $(pgrep -af Pellix.exe)"
+  q417_probe wait-status "API library Initialised." 30000 || fail "the control panel did not initialise its API library"
+  q417_probe wait-panels 2 30000 || fail "the control panel did not show the two simulated selectors"
+  host_runs_from "$folder" || fail "no device host runs from $folder: $(hosts)"
+  q417_probe close || fail "the control panel did not close"
+  wait_until 20 eval '! host_runs_from "$folder"' || fail "the device host did not end after the panel closed: $(hosts)"
 }
 
 # The zip, unpacked into C:\unzipped (its top folder is the package's name).

@@ -1,8 +1,15 @@
-# Shared set-up for tools/test and tools/demo: packages, builds, a private X display and Wine
-# prefix. Source it; everything it starts is stopped by q417_stop_started (by process id).
+# Shared set-up for the tools and the test scripts: packages, builds, a private X display and
+# Wine prefix, the probe of a running control panel, the demo's selectors. Source it; everything
+# it starts is stopped by q417_stop_started (by process id).
 
 Q417_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 Q417_STARTED_PIDS=()
+
+# The demo's simulated selectors for NVSERIAL_SIMULATED (ID:VERSION:TYPE:MODE:SELECT:INDICATOR:DELAY):
+# selector 3 in mode 2 on channel 2, selector 5 in mode 1 on channel 3 with its indicator on and
+# 2.5 ms, selector 9 in mode 3 on channel 8. tools/demo and tools/bench run them, and the Wine
+# tests of the whole chain read them from this line (tests/win32/CMakeLists.txt).
+Q417_DEMO_SELECTORS="3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000"
 
 q417_as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -49,33 +56,36 @@ q417_build() { # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
-# Starts Xvfb on a free display and exports DISPLAY. Another run on the machine may pick the same
-# number at the same moment: the display is ours once our Xvfb reports it ready (it writes the
-# number to fd 3 when it accepts clients); one that finds the number taken ends, and the next
-# number is tried.
+# Starts Xvfb and exports DISPLAY. Xvfb picks the display itself (-displayfd): it takes the
+# first number that no other server holds, under the X server's own lock, and writes it to fd 3
+# once it accepts clients, so two runs on the machine never share a display.
 q417_start_xvfb() {
-  local n pid i ready
+  local ready pid n i
   ready=$(mktemp)
-  for n in $(seq 90 189); do
-    if [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; then continue; fi
-    Xvfb :$n -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
-    pid=$!
-    for i in $(seq 300); do
-      if [ -s "$ready" ]; then
-        Q417_STARTED_PIDS+=($pid)
-        rm -f "$ready"
-        export DISPLAY=:$n
-        return 0
-      fi
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
-    kill $pid 2>/dev/null
-    wait $pid 2>/dev/null || true
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  pid=$!
+  for i in $(seq 300); do
+    # A whole line: the number is written at once, with its line end.
+    if read -r n <"$ready" && [[ $n =~ ^[0-9]+$ ]]; then
+      Q417_STARTED_PIDS+=($pid)
+      rm -f "$ready"
+      export DISPLAY=:$n
+      return 0
+    fi
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.1
   done
+  kill $pid 2>/dev/null
+  wait $pid 2>/dev/null || true
   rm -f "$ready"
   echo "Xvfb did not start" >&2
   return 1
+}
+
+# Ends the Wine server of $WINEPREFIX, and with it every program of the prefix, and waits for it.
+q417_end_wineserver() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
 }
 
 # A persistent Wine server for $WINEPREFIX, listening before any program starts: a program that
@@ -115,8 +125,7 @@ q417_start_wine() {
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.q417-ready"
     # Making the prefix started a desktop before it was set up as above: it ends with the server.
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    q417_end_wineserver
     q417_start_wineserver || return 1
   fi
   # The desktop process is started by the first program that makes a window, holds that
@@ -126,6 +135,23 @@ q417_start_wine() {
     echo "the Wine desktop did not start" >&2
     return 1
   }
+}
+
+# q417probe (tests/win32/probe) on the control panel of the prefix, its output without the CRs.
+# Q417_PROBE names the program, the windows build's by default.
+q417_probe() {
+  wine "${Q417_PROBE:-$Q417_ROOT/build/windows/testbin/q417probe.exe}" "$@" | tr -d '\r'
+}
+
+# The processes of $WINEPREFIX whose command line matches the pattern (as pgrep -f takes it), one
+# id a line. Other runs on the machine run the same programs in prefixes of their own.
+q417_prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1" || true); do
+    # A process may end between the listing and the reading.
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
 }
 
 q417_stop_started() {

@@ -4,6 +4,7 @@
 // result codes are in ../README.md.
 #include "NVSerialHdr.h"
 #include "PellixHdr.h"
+#include "Q417Device.h"
 #include "SelectorUpdate.h"
 #include "WinHandles.h"
 
@@ -15,9 +16,6 @@
 
 namespace {
 
-constexpr uint32_t Q417DeviceType = 0x417; // what the selectors report to HELLO
-constexpr wchar_t Q417DeviceTypeName[] = L"Q417";
-constexpr int32_t Q417BaudRate = 115200;
 // A selector answers a line at once; this bounds the wait for one that has gone, so that a poll
 // of the others is not held up for long.
 constexpr int32_t CommandTimeoutMs = 200;
@@ -57,12 +55,12 @@ bool FillResponse(TPellixBytes& response, const q417::TBytes& packet) {
 extern "C" {
 
 int32_t WINAPI _PELLIX_DeviceMeta(uint32_t* DeviceType, wchar_t** DeviceTypeName, int32_t* BaudRate) {
-  if (DeviceType) *DeviceType = Q417DeviceType;
-  if (BaudRate) *BaudRate = Q417BaudRate;
+  if (DeviceType) *DeviceType = q417::DeviceType;
+  if (BaudRate) *BaudRate = q417::BaudRate;
   if (DeviceTypeName) {
-    *DeviceTypeName = static_cast<wchar_t*>(::CoTaskMemAlloc(sizeof Q417DeviceTypeName));
+    *DeviceTypeName = static_cast<wchar_t*>(::CoTaskMemAlloc(sizeof q417::DeviceTypeName));
     if (*DeviceTypeName == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    std::memcpy(*DeviceTypeName, Q417DeviceTypeName, sizeof Q417DeviceTypeName);
+    std::memcpy(*DeviceTypeName, q417::DeviceTypeName, sizeof q417::DeviceTypeName);
   }
   return 0;
 }

@@ -7,8 +7,10 @@
 #define NVQ417API_DECL
 #include "NVQ417Hdr.h"
 
+#include "Environment.h"
 #include "HostNames.h"
 #include "PollPacer.h"
+#include "Q417Device.h"
 #include "Q417Packet.h"
 #include "ThreadObject.h"
 #include "WinHandles.h"
@@ -28,7 +30,6 @@ namespace {
 using TBytes = std::vector<uint8_t>;
 
 constexpr int32_t kAccepted = 997;
-constexpr const wchar_t* kDeviceTypeName = L"Q417";
 constexpr DWORD kHostStartMs = 15000;  // for a started host's acknowledge event and pipe
 constexpr DWORD kReplyMs = 30000;      // a host bounds its busy wait by 10 s; a library call adds its own time
 constexpr DWORD kRetryMs = 250;        // between attempts while no host answers
@@ -44,12 +45,6 @@ HMODULE ThisModule() {
   return module;
 }
 
-std::wstring Environment(const wchar_t* name) {
-  wchar_t value[MAX_PATH * 2];
-  const DWORD n = ::GetEnvironmentVariableW(name, value, DWORD(std::size(value)));
-  return n > 0 && n < std::size(value) ? std::wstring(value, n) : std::wstring();
-}
-
 // Where the host and the Q417 client library are: beside this library, unless the environment
 // names them (NVQ417API_HOST, NVQ417API_CLIENT).
 struct TConfig {
@@ -60,7 +55,7 @@ struct TConfig {
     const DWORD n = ::GetModuleFileNameW(ThisModule(), path, DWORD(std::size(path)));
     std::wstring folder(path, n);
     folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
-    TConfig config{Environment(L"NVQ417API_HOST"), Environment(L"NVQ417API_CLIENT")};
+    TConfig config{win32::EnvironmentVariable(L"NVQ417API_HOST"), win32::EnvironmentVariable(L"NVQ417API_CLIENT")};
     if (config.Host.empty()) config.Host = folder + L"Pellix.exe";
     if (config.Client.empty()) config.Client = folder + L"Q417Client.dll";
     return config;
@@ -90,7 +85,7 @@ class TConnection {
 public:
   // Connects, starting a host when none serves the pipe. 0, or the system's error code.
   DWORD Open(const TConfig& config, HANDLE stop) {
-    const std::wstring path = pellix::PipePath(pellix::PipeName(kDeviceTypeName));
+    const std::wstring path = pellix::PipePath(pellix::PipeName(q417::DeviceTypeName));
     const ULONGLONG deadline = ::GetTickCount64() + kHostStartMs;
     bool hostStarted = false;
     for (;;) {

@@ -4,6 +4,7 @@
 // `--version`, which loads no library and so is the cost of starting a program at all; and how
 // soon `watch` prints a change made at a selector by another client of the host.
 #include "ConsoleRun.h"
+#include "DemoSelectors.h"
 #include "HostRun.h"
 #include "PipeClient.h"
 #include "Q417Packet.h"
@@ -21,8 +22,7 @@ namespace {
 
 constexpr int kRuns = 15;
 constexpr int kChanges = 20;
-const wchar_t* const kSelectors = L"3:0x02010000:0x417:2:2:0:100, 5:0x01020304:0x417:1:4:1:25, 9:0x03000007:0x417:3:128:1:5000";
-const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kSelectors}};
+const std::vector<std::pair<std::wstring, std::wstring>> kSimulated = {{L"NVSERIAL_SIMULATED", kDemoSelectors}};
 
 std::wstring Bin() { return ProgramFolder() + L"..\\bin\\"; }
 

@@ -23,7 +23,9 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace testing_support;
@@ -224,16 +226,21 @@ void Row(const char* what, double value, const char* unit, const char* goal) {
   std::printf("  %-58s %10.2f %-8s %s\n", what, value, unit, goal);
 }
 
+// The servers the benchmark starts this program as, one process each: --MODE PIPE.
+constexpr std::pair<std::wstring_view, TEchoServer::TWork> kServerModes[] = {
+    {L"--echo", TEchoServer::TWork::Echo},
+    {L"--reference", TEchoServer::TWork::Reference},
+    {L"--reference-locked", TEchoServer::TWork::ReferenceLocked},
+};
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3) {
-    const std::wstring mode = argv[1];
-    const auto work = mode == L"--echo"        ? TEchoServer::TWork::Echo
-                      : mode == L"--reference" ? TEchoServer::TWork::Reference
-                                               : TEchoServer::TWork::ReferenceLocked;
-    if (mode != L"--echo" && mode != L"--reference" && mode != L"--reference-locked") return 2;
-    TEchoServer(argv[2], work).Run();
+    const auto mode = std::find_if(std::begin(kServerModes), std::end(kServerModes),
+                                   [&](const auto& m) { return m.first == argv[1]; });
+    if (mode == std::end(kServerModes)) return 2;
+    TEchoServer(argv[2], mode->second).Run();
     return 0;
   }
   std::printf("== steps of the request path, in-process (microseconds per call)\n");

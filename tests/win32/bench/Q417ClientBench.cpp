@@ -4,6 +4,7 @@
 //   wine build/windows/testbin/q417client_bench.exe
 #include "ClientLibrary.h"
 #include "NVSerialHdr.h"
+#include "Q417Device.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +25,7 @@ int main() {
   const testing_support::TClientLibrary client(testing_support::ProgramFolder() + L"Q417Client.dll");
   std::vector<int32_t> refs(3);
   for (int32_t& ref : refs)
-    if (NVSerial_OpenDevice(&ref, 0x417, 115200) != 0) return std::puts("no simulated selectors"), 1;
+    if (NVSerial_OpenDevice(&ref, q417::DeviceType, q417::BaudRate) != 0) return std::puts("no simulated selectors"), 1;
   if (!client.Bound()) return std::puts("Q417Client.dll is not beside the program"), 1;
 
   const TNVSerialRefs serialRefs{refs.data(), int32_t(refs.size())};

@@ -24,7 +24,9 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <span>
 #include <string>
+#include <string_view>
 
 using namespace testing_support;
 using namespace panel_driver;
@@ -96,114 +98,149 @@ bool SetThroughHost(int32_t id, int mode, int select, int indicator, int delay, 
   return AskHost(table, packet);
 }
 
+namespace {
+
+// A command's arguments, those after its name.
+using TArgs = std::span<wchar_t* const>;
+
+DWORD Timeout(TArgs args, size_t i, DWORD otherwise) {
+  return args.size() > i ? DWORD(std::wcstoul(args[i], nullptr, 10)) : otherwise;
+}
+
+HWND PanelNamed(const wchar_t* name) { return Panel() ? DevicePanel(Panel(), name) : nullptr; }
+
+int Status(TArgs) {
+  const HWND bar = StatusBar(Panel());
+  if (!bar) return 1;
+  std::printf("%s\n", Narrow(ReadStatusBar(bar)).c_str());
+  return 0;
+}
+
+int WaitStatus(TArgs args) {
+  const std::wstring text = args[0];
+  std::wstring last;
+  const bool seen = WaitFor([&] {
+    const HWND bar = StatusBar(Panel());
+    return bar && (last = ReadStatusBar(bar)) == text;
+  }, Timeout(args, 1, 20000), 50);
+  if (!seen) std::fprintf(stderr, "status is \"%s\"\n", Narrow(last).c_str());
+  return seen ? 0 : 1;
+}
+
+int Rect(TArgs) {
+  RECT r{};
+  if (!::GetWindowRect(Panel(), &r)) return 1;
+  std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+  return 0;
+}
+
+int WaitPanels(TArgs args) {
+  const size_t count = std::wcstoul(args[0], nullptr, 10);
+  return WaitFor([&] { return Panel() && DevicePanels(Panel()).size() == count; }, Timeout(args, 1, 20000), 50) ? 0 : 1;
+}
+
+int ClickElement(TArgs args) {
+  const HWND target = PanelNamed(args[0]);
+  if (!target) return 1;
+  const std::wstring element = args[1];
+  const int n = element.find(L':') != std::wstring::npos ? std::stoi(element.substr(element.find(L':') + 1)) : 0;
+  if (element.rfind(L"channel:", 0) == 0) Click(target, ChannelTile(n));
+  else if (element.rfind(L"mode:", 0) == 0) Click(target, ModeTile(n));
+  else if (element == L"indicator") Click(target, IndicatorTile());
+  else return 2;
+  return 0;
+}
+
+int CheckLayoutAt(TArgs args) { return CheckLayout(UINT(std::wcstoul(args[0], nullptr, 10))); }
+
+int PanelState(TArgs args) {
+  TPanelState state;
+  const HWND target = PanelNamed(args[0]);
+  if (!target || !QueryState(target, state)) return 1;
+  std::printf("mode=%d select=%d indicator=%d delay=%d selected=%d editing=%d\n", state.Mode, state.Select,
+              state.Indicator, state.Delay, int(state.Selected), int(state.Editing));
+  return 0;
+}
+
+int WaitSelected(TArgs args) {
+  TPanelState state;
+  const bool selected = WaitFor([&] {
+    const HWND target = PanelNamed(args[0]);
+    return target && QueryState(target, state) && state.Selected;
+  }, Timeout(args, 1, 20000), 50);
+  if (!selected) return 1;
+  // Painting is sent to the window and waited for; the round trip after it returns once the
+  // panel's thread has gone idle, which is when its picture reaches the display.
+  ::RedrawWindow(Panel(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  DWORD_PTR ignored = 0;
+  return ::SendMessageTimeoutW(Panel(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) ? 0 : 1;
+}
+
+int HostPoll(TArgs) {
+  q417::TBytes packet;
+  if (!AskHost({}, packet)) return 1;
+  PrintPacket(packet);
+  return 0;
+}
+
+int HostSet(TArgs args) {
+  auto number = [&](size_t i) { return int(std::wcstol(args[i], nullptr, 0)); };
+  q417::TBytes packet;
+  if (!SetThroughHost(int32_t(number(0)), number(1), number(2), number(3), number(4), packet)) return 1;
+  PrintPacket(packet);
+  return 0;
+}
+
+int Follow(TArgs args) {
+  const HWND target = PanelNamed(args[0]);
+  const int32_t id = int32_t(std::wcstol(args[1], nullptr, 0));
+  const int select = int(std::wcstol(args[2], nullptr, 0));
+  const DWORD timeout = Timeout(args, 3, 5000);
+  TPanelState before;
+  if (!target || !QueryState(target, before)) return 1;
+  q417::TBytes packet;
+  if (!SetThroughHost(id, before.Mode, select, before.Indicator, before.Delay, packet)) return 1;
+  LARGE_INTEGER frequency, start, now;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&start);
+  TPanelState shown;
+  const bool followed = WaitFor([&] { return QueryState(target, shown) && shown.Select == select; }, timeout, 1);
+  ::QueryPerformanceCounter(&now);
+  const double ms = double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+  std::printf("%s %.1f ms\n", followed ? "followed" : "not followed", ms);
+  return followed ? 0 : 1;
+}
+
+int Close(TArgs) {
+  const HWND panel = Panel();
+  if (!panel) return 1;
+  ::PostMessageW(panel, WM_CLOSE, 0, 0);
+  return WaitFor([&] { return !::IsWindow(panel); }, 10000) ? 0 : 1;
+}
+
+// The commands of the head of this file, each with the number of arguments it needs at least.
+struct TCommand {
+  std::wstring_view name;
+  size_t arguments;
+  int (*run)(TArgs);
+};
+constexpr TCommand kCommands[] = {
+    {L"status", 0, Status},          {L"wait-status", 1, WaitStatus},     {L"rect", 0, Rect},
+    {L"wait-panels", 1, WaitPanels}, {L"click", 2, ClickElement},         {L"check-layout", 1, CheckLayoutAt},
+    {L"panel-state", 1, PanelState}, {L"wait-selected", 1, WaitSelected}, {L"host-poll", 0, HostPoll},
+    {L"host-set", 5, HostSet},       {L"follow", 3, Follow},              {L"close", 0, Close},
+};
+
+} // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fputs("usage: q417probe wait-status TEXT [TIMEOUT_MS] | status | close\n", stderr);
     return 2;
   }
-  const std::wstring command = argv[1];
-  if (command == L"status") {
-    const HWND bar = StatusBar(Panel());
-    if (!bar) return 1;
-    std::printf("%s\n", Narrow(ReadStatusBar(bar)).c_str());
-    return 0;
-  }
-  if (command == L"wait-status" && argc >= 3) {
-    const std::wstring text = argv[2];
-    const DWORD timeout = argc >= 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 20000;
-    std::wstring last;
-    const bool seen = WaitFor([&] {
-      const HWND bar = StatusBar(Panel());
-      return bar && (last = ReadStatusBar(bar)) == text;
-    }, timeout, 50);
-    if (!seen) std::fprintf(stderr, "status is \"%s\"\n", Narrow(last).c_str());
-    return seen ? 0 : 1;
-  }
-  if (command == L"rect") {
-    RECT r{};
-    if (!::GetWindowRect(Panel(), &r)) return 1;
-    std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-    return 0;
-  }
-  if (command == L"wait-panels" && argc >= 3) {
-    const size_t count = std::wcstoul(argv[2], nullptr, 10);
-    const DWORD timeout = argc >= 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 20000;
-    return WaitFor([&] { return Panel() && DevicePanels(Panel()).size() == count; }, timeout, 50) ? 0 : 1;
-  }
-  if (command == L"click" && argc >= 4) {
-    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
-    if (!target) return 1;
-    const std::wstring element = argv[3];
-    const int n = element.find(L':') != std::wstring::npos ? std::stoi(element.substr(element.find(L':') + 1)) : 0;
-    if (element.rfind(L"channel:", 0) == 0) Click(target, ChannelTile(n));
-    else if (element.rfind(L"mode:", 0) == 0) Click(target, ModeTile(n));
-    else if (element == L"indicator") Click(target, IndicatorTile());
-    else return 2;
-    return 0;
-  }
-  if (command == L"check-layout" && argc >= 3) return CheckLayout(UINT(std::wcstoul(argv[2], nullptr, 10)));
-  if (command == L"panel-state" && argc >= 3) {
-    TPanelState state;
-    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
-    if (!target || !QueryState(target, state)) return 1;
-    std::printf("mode=%d select=%d indicator=%d delay=%d selected=%d editing=%d\n", state.Mode, state.Select,
-                state.Indicator, state.Delay, int(state.Selected), int(state.Editing));
-    return 0;
-  }
-  if (command == L"wait-selected" && argc >= 3) {
-    const DWORD timeout = argc >= 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 20000;
-    TPanelState state;
-    const bool selected = WaitFor([&] {
-      const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
-      return target && QueryState(target, state) && state.Selected;
-    }, timeout, 50);
-    if (!selected) return 1;
-    // Painting is sent to the window and waited for; the round trip after it returns once the
-    // panel's thread has gone idle, which is when its picture reaches the display.
-    ::RedrawWindow(Panel(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    DWORD_PTR ignored = 0;
-    return ::SendMessageTimeoutW(Panel(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) ? 0 : 1;
-  }
-  if (command == L"host-poll") {
-    q417::TBytes packet;
-    if (!AskHost({}, packet)) return 1;
-    PrintPacket(packet);
-    return 0;
-  }
-  if (command == L"host-set" && argc >= 7) {
-    q417::TBytes packet;
-    if (!SetThroughHost(int32_t(std::wcstol(argv[2], nullptr, 0)), int(std::wcstol(argv[3], nullptr, 0)),
-                        int(std::wcstol(argv[4], nullptr, 0)), int(std::wcstol(argv[5], nullptr, 0)),
-                        int(std::wcstol(argv[6], nullptr, 0)), packet))
-      return 1;
-    PrintPacket(packet);
-    return 0;
-  }
-  if (command == L"follow" && argc >= 5) {
-    const HWND target = Panel() ? DevicePanel(Panel(), argv[2]) : nullptr;
-    const int32_t id = int32_t(std::wcstol(argv[3], nullptr, 0));
-    const int select = int(std::wcstol(argv[4], nullptr, 0));
-    const DWORD timeout = argc >= 6 ? DWORD(std::wcstoul(argv[5], nullptr, 10)) : 5000;
-    TPanelState before;
-    if (!target || !QueryState(target, before)) return 1;
-    q417::TBytes packet;
-    if (!SetThroughHost(id, before.Mode, select, before.Indicator, before.Delay, packet)) return 1;
-    LARGE_INTEGER frequency, start, now;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    TPanelState shown;
-    const bool followed = WaitFor([&] { return QueryState(target, shown) && shown.Select == select; }, timeout, 1);
-    ::QueryPerformanceCounter(&now);
-    const double ms = double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
-    std::printf("%s %.1f ms\n", followed ? "followed" : "not followed", ms);
-    return followed ? 0 : 1;
-  }
-  if (command == L"close") {
-    const HWND panel = Panel();
-    if (!panel) return 1;
-    ::PostMessageW(panel, WM_CLOSE, 0, 0);
-    return WaitFor([&] { return !::IsWindow(panel); }, 10000) ? 0 : 1;
-  }
+  const TArgs args(argv + 2, size_t(argc - 2));
+  for (const TCommand& command : kCommands)
+    if (command.name == argv[1] && args.size() >= command.arguments) return command.run(args);
   std::fputs("unknown command\n", stderr);
   return 2;
 }

@@ -1,5 +1,6 @@
 #include "FtdiPorts.h"
 
+#include "Environment.h"
 #include "WinHandles.h"
 
 #include <sstream>
@@ -25,10 +26,8 @@ std::wstring BusKey(const std::wstring& port) { return FTDIBus + L"VID_0403+PID_
 } // namespace
 
 std::vector<std::wstring> PtyPorts() {
-  wchar_t value[256] = {};
-  ::GetEnvironmentVariableW(L"PELLIX_PTY_PORTS", value, 256);
   std::vector<std::wstring> ports;
-  std::wstringstream in(value);
+  std::wstringstream in(win32::EnvironmentVariable(L"PELLIX_PTY_PORTS"));
   for (std::wstring port; std::getline(in, port, L',');) ports.push_back(port);
   return ports;
 }

@@ -1,5 +1,7 @@
 #include "HostRun.h"
 
+#include "HostNames.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -17,12 +19,6 @@ std::wstring CopyOfLibrary(const std::wstring& library, const std::wstring& uniq
   const std::wstring copy = std::wstring(folder) + L"hostrun" + unique + L".dll";
   ::CopyFileW((ProgramFolder() + library).c_str(), copy.c_str(), FALSE);
   return copy;
-}
-
-std::wstring Upper(std::wstring text) {
-  for (auto& c : text)
-    if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
-  return text;
 }
 
 std::wstring Unique() { return std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++gRuns); }
@@ -71,8 +67,8 @@ bool WaitNoHostOfType(uint32_t deviceType, DWORD timeoutMs) {
 
 THostRun::THostRun(bool debugMode, const std::wstring& library,
                    const std::vector<std::pair<std::wstring, std::wstring>>& environment)
-    : fUnique(Unique()), fLibraryCopy(CopyOfLibrary(library, fUnique)), fAckName(L"PELLIX_ACK_HOSTRUN" + Upper(fUnique) + L".DLL"),
-      fPipePath(L"\\\\.\\pipe\\PELLIX_PIPE_HOST RUN " + Upper(fUnique)) {
+    : fUnique(Unique()), fLibraryCopy(CopyOfLibrary(library, fUnique)), fAckName(L"PELLIX_ACK_HOSTRUN" + pellix::AsciiUpper(fUnique) + L".DLL"),
+      fPipePath(L"\\\\.\\pipe\\PELLIX_PIPE_HOST RUN " + pellix::AsciiUpper(fUnique)) {
   auto env = environment;
   fType = 0x7000 + (::GetCurrentProcessId() % 0x800) * 16 + gRuns % 16;
   fTypeName = L"Host Run " + fUnique;

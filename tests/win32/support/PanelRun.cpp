@@ -2,17 +2,6 @@
 
 namespace testing_support {
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const uint8_t b : bytes) {
-    hex += digits[b >> 4];
-    hex += digits[b & 15];
-  }
-  return hex;
-}
-
 std::string PacketHex(const std::vector<TSelector>& selectors, bool asTable) {
   std::vector<uint8_t> bytes;
   auto put = [&](uint32_t v, int n) {

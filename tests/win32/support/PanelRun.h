@@ -2,6 +2,7 @@
 // call log, found on the desktop and read from outside.
 #pragma once
 
+#include "HexBytes.h"
 #include "TestSupport.h"
 
 #include <cstdint>
@@ -18,8 +19,6 @@ struct TSelector {
   uint16_t delay;
 };
 
-// Bytes in the double's hex form: two lower-case digits each, nothing between them.
-std::string Hex(const std::vector<uint8_t>& bytes);
 // An update packet of these selectors in the double's hex form; asTable: a next-state table as
 // the panel sends it (version 0).
 std::string PacketHex(const std::vector<TSelector>& selectors, bool asTable = false);

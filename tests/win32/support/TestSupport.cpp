@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
+#include "Environment.h"
 #include "WideText.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 
@@ -71,15 +74,23 @@ ULONGLONG SystemTimeMs() {
   return Milliseconds(now);
 }
 
+uint32_t StressSeed() {
+  static const uint32_t seed = [] {
+    const std::wstring text = win32::EnvironmentVariable(L"Q417_STRESS_SEED");
+    const uint32_t value = text.empty() ? 417u : uint32_t(std::wcstoul(text.c_str(), nullptr, 0));
+    std::printf("random seed %u (set Q417_STRESS_SEED to replay another)\n", value);
+    return value;
+  }();
+  return seed;
+}
+
 TChildProcess::TChildProcess(const std::wstring& exePath, const std::wstring& arguments,
                              const std::vector<std::pair<std::wstring, std::wstring>>& environment,
                              const std::wstring& workingFolder, HANDLE stdOut, HANDLE stdErr) {
   // The child inherits this process's environment as it is at the moment of creation.
   std::vector<std::pair<std::wstring, std::wstring>> saved;
   for (const auto& [name, value] : environment) {
-    wchar_t old[4096];
-    const DWORD n = ::GetEnvironmentVariableW(name.c_str(), old, 4096);
-    saved.emplace_back(name, n > 0 && n < 4096 ? std::wstring(old, n) : std::wstring());
+    saved.emplace_back(name, win32::EnvironmentVariable(name.c_str()));
     ::SetEnvironmentVariableW(name.c_str(), value.c_str());
   }
   std::wstring commandLine = L"\"" + exePath + L"\"" + (arguments.empty() ? L"" : L" " + arguments);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ std::vector<std::string> Lines(const std::string& text);
 
 // The system time in milliseconds, on the clock that process exit times are kept in.
 ULONGLONG SystemTimeMs();
+
+// The seed of the stress tests' random choices: Q417_STRESS_SEED (decimal or 0x-hex) or 417,
+// printed when first asked for, so that a run can be replayed.
+uint32_t StressSeed();
 
 // A program started with extra environment variables; killed if still running when destroyed.
 class TChildProcess {
