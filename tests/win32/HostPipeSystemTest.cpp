@@ -137,7 +137,8 @@ TEST(HostPipe, ShutdownWithClientsConnectedClosesEveryClientsPipe) {
     ASSERT_TRUE(host.Connect(*clients.back()));
     ASSERT_EQ(Result(clients.back()->Request(1, "")), NV_OK);
   }
-  ASSERT_TRUE(::IsWindowVisible(host.Window()));
+  // The window is shown once the host listens, which clients may see first.
+  ASSERT_TRUE(WaitFor([&] { return host.Window() && ::IsWindowVisible(host.Window()); }, 10000));
   ::PostMessageW(host.Window(), WM_CLOSE, 0, 0);
   for (auto& client : clients) {
     TBytes reply;
