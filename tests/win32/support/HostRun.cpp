@@ -77,7 +77,13 @@ THostRun::THostRun(bool debugMode, const std::wstring& library,
   // The host reads the switch at start; hosts started later must not see it.
   SetHostDebugSwitch(debugMode);
   fProcess = std::make_unique<TChildProcess>(ProgramFolder() + L"Pellix.exe", L"\"" + fLibraryCopy + L"\"", env);
-  WaitListening(20000);
+  if (!WaitListening(20000)) {
+    // The test fails at its first request; this says why the host did not listen.
+    const DWORD code = fProcess->Started() ? fProcess->ExitCode() : DWORD(-1);
+    std::fprintf(stderr, "host run %ls (type 0x%X): not listening after 20 s; %s %lu\n", fUnique.c_str(), unsigned(fType),
+                 !fProcess->Started() ? "not started, error" : code == STILL_ACTIVE ? "still running, window" : "ended with code",
+                 !fProcess->Started() ? 0ul : code == STILL_ACTIVE ? static_cast<unsigned long>(Window() != nullptr) : static_cast<unsigned long>(code));
+  }
   SetHostDebugSwitch(false);
 }
 
