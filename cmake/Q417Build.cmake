@@ -99,12 +99,19 @@ macro(q417_add_googletest)
   endif()
 endmacro()
 
-# The project version for a target's version resource (Q417Version.h, generated).
+# The names and the version that the programs' version resources carry and the packages state
+# (Q417Version.h, generated): the MSI's Manufacturer and ProductName are these too.
+set(Q417_COMPANY "Q417 project")
+set(Q417_PRODUCT "${PROJECT_DESCRIPTION}")
+
+# The project version and names for a target's version resource.
 function(q417_version_resource target)
   set(header ${CMAKE_BINARY_DIR}/generated/Q417Version.h)
   file(CONFIGURE OUTPUT ${header} CONTENT [[
 #define Q417_VERSION_COMMA @PROJECT_VERSION_MAJOR@,@PROJECT_VERSION_MINOR@,@PROJECT_VERSION_PATCH@,0
 #define Q417_VERSION_TEXT "@PROJECT_VERSION@"
+#define Q417_COMPANY_TEXT "@Q417_COMPANY@"
+#define Q417_PRODUCT_TEXT "@Q417_PRODUCT@"
 ]] @ONLY)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 endfunction()

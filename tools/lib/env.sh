@@ -52,6 +52,14 @@ Q417_CLANG_PACKAGES=(
   "libclang-rt-14-dev|compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a'"
 )
 
+# What making the packages needs (tools/package, and the package tests of tools/test): the NSIS
+# installer compiler, and wixl with msiinfo for the Windows Installer package. "package|probe" pairs.
+Q417_PACKAGING_PACKAGES=(
+  "nsis|command -v makensis"
+  "wixl|command -v wixl"
+  "msitools|command -v msiinfo"
+)
+
 q417_build() { # preset
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }

@@ -15,6 +15,9 @@
 //                                             sets the selector's channel through the host and
 //                                             prints how long panel NAME took to show it
 //   q417probe close                           asks the panel to close and waits for it
+//   q417probe version-info FILE               prints the version resource of a program or
+//                                             library: CompanyName=, ProductName=,
+//                                             ProductVersion= and the fixed FileVersion= a.b.c.d
 // Exit code 0 on success, 1 on time-out or when no panel runs.
 #include "PanelDriver.h"
 #include "PanelLayout.h"
@@ -218,6 +221,33 @@ int Close(TArgs) {
   return WaitFor([&] { return !::IsWindow(panel); }, 10000) ? 0 : 1;
 }
 
+int VersionInfo(TArgs args) {
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(args[0], &ignored);
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+  if (size == 0 || !::GetFileVersionInfoW(args[0], 0, size, data.data())) return 1;
+  // The text of the first translation the resource lists.
+  struct TTranslation {
+    WORD Language, CodePage;
+  }* translation = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+      length < sizeof(TTranslation))
+    return 1;
+  for (const wchar_t* key : {L"CompanyName", L"ProductName", L"ProductVersion"}) {
+    wchar_t path[96];
+    std::swprintf(path, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translation->Language, translation->CodePage, key);
+    wchar_t* text = nullptr;
+    if (!::VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&text), &length)) return 1;
+    std::printf("%ls=%ls\n", key, text);
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  if (!::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof(*fixed)) return 1;
+  std::printf("FileVersion=%lu.%lu.%lu.%lu\n", fixed->dwFileVersionMS >> 16, fixed->dwFileVersionMS & 0xFFFF,
+              fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF);
+  return 0;
+}
+
 // The commands of the head of this file, each with the number of arguments it needs at least.
 struct TCommand {
   std::wstring_view name;
@@ -229,6 +259,7 @@ constexpr TCommand kCommands[] = {
     {L"wait-panels", 1, WaitPanels}, {L"click", 2, ClickElement},         {L"check-layout", 1, CheckLayoutAt},
     {L"panel-state", 1, PanelState}, {L"wait-selected", 1, WaitSelected}, {L"host-poll", 0, HostPoll},
     {L"host-set", 5, HostSet},       {L"follow", 3, Follow},              {L"close", 0, Close},
+    {L"version-info", 1, VersionInfo},
 };
 
 } // namespace
