@@ -36,11 +36,13 @@ q417_packages_build() {
     "$@"
 }
 
-# What building and running the windows preset needs.
+# What building and running the windows preset needs; Wine only recommends its fonts-wine, whose
+# Marlett draws the window frames' buttons (q417_wine_fonts).
 q417_packages_windows() {
   q417_packages_build \
     "wine|command -v wine" \
     "wine64|test -x /usr/lib/wine/wine64" \
+    "fonts-wine|test -f /usr/share/wine/fonts/marlett.ttf" \
     "xvfb|command -v Xvfb" \
     "$@"
 }
@@ -116,6 +118,23 @@ q417_start_wineserver() {
   return 1
 }
 
+# Marlett in the Fonts folder of $WINEPREFIX, read by every program started after it. Its glyphs
+# '0', '1' and 'r' draw the minimise, maximise and close buttons of window frames (others draw
+# DrawFrameControl's arrows and check marks); without it those letters are drawn instead.
+# Debian's Wine 8 ships its own fonts (fonts-wine, /usr/share/wine/fonts) but never loads them:
+# it asks for that folder as "\??\Z:\usr\share\wine\../fonts\", a name that Wine's file calls
+# refuse (STATUS_OBJECT_NAME_INVALID), and wineboot copies none of them into a new prefix.
+# Only Marlett: the other faces (Tahoma among them) would change the panel's text and its sizes.
+q417_wine_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts source=/usr/share/wine/fonts/marlett.ttf
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  if [ ! -f "$source" ]; then
+    echo "warning: no $source (package fonts-wine): window frames show letters for their buttons" >&2
+    return 0
+  fi
+  mkdir -p "$fonts" && cp "$source" "$fonts/"
+}
+
 # A private Wine prefix (build/wineprefix, or the folder given) with a persistent server and its
 # desktop for the whole run.
 q417_start_wine() {
@@ -136,6 +155,7 @@ q417_start_wine() {
     q417_end_wineserver
     q417_start_wineserver || return 1
   fi
+  q417_wine_fonts || return 1
   # The desktop process is started by the first program that makes a window, holds that
   # program's output handles (a test runner would wait on them) and lives as long as the server.
   # Started here by a program that writes nowhere, which returns once the desktop is ready.
