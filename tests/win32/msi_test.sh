@@ -8,15 +8,8 @@
 # installed, the new files), refuses the older package, and uninstalls without a trace.
 # Arguments: the windows build folder, q417probe.exe. Needs DISPLAY (tools/test provides it).
 set -euo pipefail
-build=$1
-: "${DISPLAY:?runs inside tools/test, which provides the X display}"
-source "$(dirname "$0")/../../tools/lib/env.sh"
 source "$(dirname "$0")/package_lib.sh"
-Q417_PROBE=$2
-
-work=$build/msi-test
-rm -rf "$work" && mkdir -p "$work"
-trap 'q417_stop_started; rm -rf "$work"' EXIT
+package_test_setup msi-test "$@"
 
 # ---- the two packages -------------------------------------------------------------------------
 make_msi() { # output, then -D options

@@ -1,6 +1,18 @@
-# Shared by the package tests (package_test.sh, msi_test.sh): what a package must hold, and the
-# installed programs run as a user runs them. Source it after tools/lib/env.sh with Q417_PROBE
-# set, then call q417_start_wine with the test's own prefix.
+# Shared by the package tests (package_test.sh, msi_test.sh): their set-up, what a package must
+# hold, and the installed programs run as a user runs them. Source it, call package_test_setup,
+# then q417_start_wine with the test's own prefix.
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/lib/env.sh"
+
+# Arguments: the name of the test's folder in the build, then the test's own arguments: the
+# windows build folder and q417probe.exe. Sets build and work (emptied now, removed at the end,
+# with whatever the test started).
+package_test_setup() {
+  build=$2 Q417_PROBE=$3
+  : "${DISPLAY:?runs inside tools/test, which provides the X display}"
+  work=$build/$1
+  rm -rf "$work" && mkdir -p "$work"
+  trap 'q417_stop_started; rm -rf "$work"' EXIT
+}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 wait_until() { # deadline in seconds, then a command

@@ -7,15 +7,8 @@
 # simulated selectors with the installed q417ctl.exe, and uninstalls. The prefix is removed afterwards.
 # Arguments: the windows build folder, q417probe.exe. Needs DISPLAY (tools/test provides it).
 set -euo pipefail
-build=$1
-: "${DISPLAY:?runs inside tools/test, which provides the X display}"
-source "$(dirname "$0")/../../tools/lib/env.sh"
 source "$(dirname "$0")/package_lib.sh"
-Q417_PROBE=$2
-
-work=$build/package-test
-rm -rf "$work" && mkdir -p "$work"
-trap 'q417_stop_started; rm -rf "$work"' EXIT
+package_test_setup package-test "$@"
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack did not make the packages"; }
