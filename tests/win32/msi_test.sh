@@ -61,7 +61,7 @@ staged=$(find "$work/old" -type f -printf '%f\n' | sort | xargs)
 q417_start_wine "$work/prefix"
 drive_c=$WINEPREFIX/drive_c
 installed="$drive_c/Program Files/Q417" bin='C:\Program Files\Q417\bin'
-msiexec() { # arguments; the log of this call in $work/msiexec.log, its exit code returned
+run_msiexec() { # msiexec's arguments, silent; the log of this call in $work/msiexec.log, its exit code returned
   local code=0
   rm -f "$drive_c/msiexec.log"
   wine msiexec "$@" /qn /l*v 'C:\msiexec.log' >/dev/null 2>&1 || code=$?
@@ -82,7 +82,7 @@ uninstall_entries() {
       END { flush() }'
 }
 
-msiexec /i "$(windows "$old_msi")" || fail "msiexec /i ended with $?: $(tail -5 "$work/msiexec.log")"
+run_msiexec /i "$(windows "$old_msi")" || fail "msiexec /i ended with $?: $(tail -5 "$work/msiexec.log")"
 check_programs "$installed"
 [ ! -e "$installed/include" ] && [ ! -e "$installed/share" ] || fail "the SDK was installed, which is not installed by default"
 [ "$(uninstall_entries)" = "$old_code|$product_name|$version|$manufacturer" ] ||
@@ -109,12 +109,12 @@ echo "msi: the installed q417ctl.exe lists the selectors"
 
 # A repair puts back what was deleted.
 rm "$installed/bin/Pellix.exe"
-msiexec /i "$(windows "$old_msi")" REINSTALL=ALL REINSTALLMODE=omus || fail "the repair ended with $?"
+run_msiexec /i "$(windows "$old_msi")" REINSTALL=ALL REINSTALLMODE=omus || fail "the repair ended with $?"
 [ -f "$installed/bin/Pellix.exe" ] || fail "the repair did not put Pellix.exe back"
 echo "msi: a repair restores a deleted program"
 
 # ---- upgraded in place, the SDK added ---------------------------------------------------------
-msiexec /i "$(windows "$new_msi")" ADDLOCAL=SDK || fail "the upgrade ended with $?: $(tail -5 "$work/msiexec.log")"
+run_msiexec /i "$(windows "$new_msi")" ADDLOCAL=SDK || fail "the upgrade ended with $?: $(tail -5 "$work/msiexec.log")"
 [ "$(uninstall_entries)" = "$new_code|$product_name|$new_version|$manufacturer" ] ||
   fail "after the upgrade the installed programs list: $(uninstall_entries)"
 grep -qF "This is version $new_version." "$installed/README.txt" || fail "the upgrade left the older files"
@@ -124,7 +124,7 @@ check_sdk "$installed"
 echo "msi: $new_version replaced $version in place (one product installed), with the programs and the SDK"
 
 # ---- the older package refused ----------------------------------------------------------------
-if msiexec /i "$(windows "$old_msi")"; then fail "the older package installed over the newer one"; fi
+if run_msiexec /i "$(windows "$old_msi")"; then fail "the older package installed over the newer one"; fi
 grep -q "^Property(S): WIX_DOWNGRADE_DETECTED = $new_code" "$work/msiexec.log" ||
   fail "the refusal was not for the newer version installed: $(grep -i downgrade "$work/msiexec.log")"
 [ "$(uninstall_entries)" = "$new_code|$product_name|$new_version|$manufacturer" ] ||
@@ -133,7 +133,7 @@ grep -qF "This is version $new_version." "$installed/README.txt" || fail "the re
 echo "msi: the older package is refused while $new_version is installed"
 
 # ---- uninstalled ------------------------------------------------------------------------------
-msiexec /x "$(windows "$new_msi")" || fail "msiexec /x ended with $?"
+run_msiexec /x "$(windows "$new_msi")" || fail "msiexec /x ended with $?"
 [ ! -e "$installed" ] || fail "the uninstall left $(find "$installed" | head -5 | xargs)"
 [ ! -e "$(winepath -u "${menu}Q417 selector control")" ] || fail "the uninstall left the start-menu folder"
 [ -z "$(uninstall_entries)" ] || fail "the uninstall left the entry: $(uninstall_entries)"
