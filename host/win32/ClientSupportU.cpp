@@ -117,6 +117,11 @@ std::optional<TBoundHost> BindHost() {
   pellix::TClientLibraryNames names;
   if (!pellix::InitClientLibrary(CommandLineArguments(), platform, names)) return std::nullopt;
   host.Identity.LibraryPath = names.LibraryPath;
-  if (!QueryDeviceMeta(host.Identity)) return std::nullopt;
+  if (!QueryDeviceMeta(host.Identity)) {
+    // A library that faulted may hold its own locks, which its detach could wait on: it stays
+    // loaded until the process ends, after the host has written why it ends.
+    (void)host.Library.Release();
+    return std::nullopt;
+  }
   return host;
 }
