@@ -16,6 +16,10 @@ inline std::wstring Widen(std::string_view text) {
   return out;
 }
 
+// The portable core's UTF-16 text and Win32's are the same code units.
+inline std::u16string ToU16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+inline std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
 inline std::string Narrow(std::wstring_view text) {
   if (text.empty()) return {};
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);

@@ -114,7 +114,6 @@ public:
   TPaintDC(const TPaintDC&) = delete;
   TPaintDC& operator=(const TPaintDC&) = delete;
   HDC Get() const noexcept { return fDC; }
-  const PAINTSTRUCT& Paint() const noexcept { return fPaint; }
 
 private:
   HWND fWindow;

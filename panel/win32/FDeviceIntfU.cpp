@@ -31,8 +31,8 @@ const COLORREF kTileText = RGB(0, 0, 0);
 
 const wchar_t* const kDigits[8] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
 
-std::u16string ToU16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
-std::wstring ToWide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+using win32::ToU16;
+using win32::ToWide;
 
 std::wstring WindowText(HWND hwnd) {
   std::wstring text(size_t(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -55,7 +55,17 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
                     0, 0, 0, owner, nullptr, instance, this);
   const HWND hwnd = fHandle.Get();
   if (!hwnd) throw std::runtime_error("the device panel " + name + " could not be created");
+  try {
+    MakeControls(hwnd, instance, name);
+  } catch (...) {
+    // The window and the edit's subclass point at this object, which is not made after all.
+    DestroyControlsAndWindow();
+    throw;
+  }
+  ::ShowWindow(hwnd, SW_SHOWNA);
+}
 
+void TFDeviceIntf::MakeControls(HWND hwnd, HINSTANCE instance, const std::string& name) {
   // Reached with the mouse only: no WS_TABSTOP.
   gbDELAY = ::CreateWindowExW(0, WC_BUTTONW, L"DELAY (ms)", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, 0, 0, 0, hwnd,
                               HMENU(INT_PTR(DelayGroupId)), instance, nullptr);
@@ -65,20 +75,20 @@ TFDeviceIntf::TFDeviceIntf(HWND owner, const std::string& name, const TPanelReso
                            HMENU(INT_PTR(OkButtonId)), instance, nullptr);
   btCANCEL = ::CreateWindowExW(0, WC_BUTTONW, L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_ICON, 0, 0, 0, 0, hwnd,
                                HMENU(INT_PTR(CancelButtonId)), instance, nullptr);
-  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL) {
-    win32::DestroyFormWindow(fHandle);
+  if (!gbDELAY || !edDELAY || !btOK || !btCANCEL)
     throw std::runtime_error("the delay field of " + name + " could not be created");
-  }
   // The group box lies under the controls it frames.
   ::SetWindowPos(gbDELAY, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ::SetWindowSubclass(edDELAY, DelayEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
   ::SetWindowSubclass(gbDELAY, GroupProc, 1, 0);
   ApplyResources();
-  ::ShowWindow(hwnd, SW_SHOWNA);
 }
 
-TFDeviceIntf::~TFDeviceIntf() {
+TFDeviceIntf::~TFDeviceIntf() { DestroyControlsAndWindow(); }
+
+void TFDeviceIntf::DestroyControlsAndWindow() noexcept {
   if (fHandle) {
+    // Either may not be subclassed yet; removing then does nothing.
     ::RemoveWindowSubclass(edDELAY, DelayEditProc, 1);
     ::RemoveWindowSubclass(gbDELAY, GroupProc, 1);
   }

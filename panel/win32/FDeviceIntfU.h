@@ -36,6 +36,11 @@ public:
   void ApplyResources();
 
 private:
+  // The delay field's controls, their subclasses and the control places; throws when a control
+  // cannot be made.
+  void MakeControls(HWND hwnd, HINSTANCE instance, const std::string& name);
+  void DestroyControlsAndWindow() noexcept;
+
   // IDevicePanelView
   void StateChanged() override;
   void ShowIdentity(const std::string& deviceId, const std::string& version) override;

@@ -1,8 +1,8 @@
 #include "PanelResources.h"
 
 #include "Artwork.h"
+#include "WideText.h"
 
-#include <cwchar>
 #include <string>
 
 RECT TPanelResources::Scale(const q417::layout::TDesignRect& design) const noexcept {
@@ -32,7 +32,7 @@ q417::TNumberFormat UserNumberFormat() {
   auto info = [](LCTYPE type, const wchar_t* fallback) {
     wchar_t buffer[16] = {};
     const wchar_t* text = ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 16) > 0 ? buffer : fallback;
-    return std::u16string(text, text + std::wcslen(text));
+    return win32::ToU16(text);
   };
   return q417::TNumberFormat::FromWindows(info(LOCALE_SDECIMAL, L"."), info(LOCALE_STHOUSAND, L","),
                                           info(LOCALE_SGROUPING, L"3;0"));

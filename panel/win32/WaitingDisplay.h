@@ -20,7 +20,6 @@ public:
   bool Shown() const noexcept { return fShown; }
   void Layout(int width); // top-aligned, full width, at the resources' DPI
   int Height() const noexcept { return fResources.Scale(q417::layout::WaitingHeight); }
-  HWND Filler() const noexcept { return pnlFiller.Get(); }
 
 private:
   static LRESULT CALLBACK FillerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
