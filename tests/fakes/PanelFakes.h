@@ -24,7 +24,6 @@ class TFakeView : public q417::IDevicePanelView {
 public:
   std::string id = "<NONE>", version = "Version : ";
   double field = 0; // the delay field's value in milliseconds, as the operator left it
-  int fieldSets = 0;
   int focusReturns = 0;
 
   void StateChanged() override {}
@@ -34,7 +33,6 @@ public:
   }
   void SetDelayField(double milliseconds) override {
     field = milliseconds;
-    ++fieldSets;
   }
   double DelayFieldValue() override { return field; }
   void ReturnFocusToOwner() override { ++focusReturns; }

@@ -79,10 +79,11 @@ THostRun::THostRun(bool debugMode, const std::wstring& library,
   fProcess = std::make_unique<TChildProcess>(ProgramFolder() + L"Pellix.exe", L"\"" + fLibraryCopy + L"\"", env);
   if (!WaitListening(20000)) {
     // The test fails at its first request; this says why the host did not listen.
-    const DWORD code = fProcess->Started() ? fProcess->ExitCode() : DWORD(-1);
-    std::fprintf(stderr, "host run %ls (type 0x%X): not listening after 20 s; %s %lu\n", fUnique.c_str(), unsigned(fType),
-                 !fProcess->Started() ? "not started, error" : code == STILL_ACTIVE ? "still running, window" : "ended with code",
-                 !fProcess->Started() ? 0ul : code == STILL_ACTIVE ? static_cast<unsigned long>(Window() != nullptr) : static_cast<unsigned long>(code));
+    const char* const why = "host run %ls (type 0x%X): not listening after 20 s; ";
+    std::fprintf(stderr, why, fUnique.c_str(), unsigned(fType));
+    if (!fProcess->Started()) std::fprintf(stderr, "not started\n");
+    else if (const DWORD code = fProcess->ExitCode(); code != STILL_ACTIVE) std::fprintf(stderr, "ended with code %lu\n", static_cast<unsigned long>(code));
+    else std::fprintf(stderr, "still running, window %d\n", Window() != nullptr ? 1 : 0);
   }
   SetHostDebugSwitch(false);
 }
